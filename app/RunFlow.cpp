@@ -1,0 +1,7 @@
+#include "app/RunFlow.h"
+
+namespace brumel {
+
+int RunMain(int, char**) { return 1; }
+
+}  // namespace brumel

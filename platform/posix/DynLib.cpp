@@ -1,0 +1,28 @@
+#include <dlfcn.h>
+
+#include "platform/DynLib.h"
+#include "platform/Files.h"
+
+namespace plat {
+
+LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
+  const std::string dir = ExecutableDir();
+  for (const char* name : names) {
+    if (void* lib = dlopen((dir + name).c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+  }
+  for (const char* name : names) {
+    if (void* lib = dlopen(name, RTLD_NOW | RTLD_LOCAL)) return lib;
+  }
+  return nullptr;
+}
+
+void* LookupEntry(LibHandle lib, const char* name) {
+  if (!lib || !name) return nullptr;
+  return dlsym(lib, name);
+}
+
+void FreeRuntimeLibrary(LibHandle lib) {
+  if (lib) dlclose(lib);
+}
+
+}  // namespace plat

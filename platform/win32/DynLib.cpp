@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "platform/DynLib.h"
+#include "platform/Files.h"
+
+namespace plat {
+
+LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
+  const std::string dir = ExecutableDir();
+  for (const char* name : names) {
+    if (HMODULE lib = LoadLibraryA((dir + name).c_str())) return reinterpret_cast<LibHandle>(lib);
+  }
+  for (const char* name : names) {
+    if (HMODULE lib = LoadLibraryA(name)) return reinterpret_cast<LibHandle>(lib);
+  }
+  return nullptr;
+}
+
+void* LookupEntry(LibHandle lib, const char* name) {
+  if (!lib || !name) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
+}
+
+void FreeRuntimeLibrary(LibHandle lib) {
+  if (lib) FreeLibrary(static_cast<HMODULE>(lib));
+}
+
+}  // namespace plat
