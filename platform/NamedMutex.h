@@ -1,0 +1,47 @@
+// A mutex shared by every process of the machine (Windows: of the session, unless the name
+// begins with "Global\\") that opens the same name.
+//
+// Windows: a named system mutex. Linux: flock on a lock file named after the mutex, in the
+// system's lock folder (a world-writable folder when that one is not writable); the lock goes
+// with the process however it ends, so a Linux mutex is never found abandoned.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+enum class MutexWait {
+  Acquired,   // now owned
+  Abandoned,  // now owned; the previous owner ended without releasing it
+  TimedOut,
+  Failed,     // not open, or the system refused the wait
+};
+
+class NamedMutex {
+ public:
+  NamedMutex() = default;
+  ~NamedMutex();
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+
+  // Creates the mutex, or opens it when it exists already. False when neither works.
+  bool Open(const std::string& name);
+  bool IsOpen() const;
+  // Closes the handle; a mutex still owned through it is released by the system.
+  void Close();
+  // Waits up to timeoutMs (negative: without a limit) to own the mutex. Ownership nests:
+  // each successful wait needs one Release.
+  MutexWait Wait(int64_t timeoutMs);
+  // Gives up one level of ownership. False when this object did not own the mutex.
+  bool Release();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+  unsigned depth_ = 0;
+#endif
+};
+
+}  // namespace plat

@@ -1,0 +1,50 @@
+#include <windows.h>
+
+#include "platform/NamedMutex.h"
+
+namespace plat {
+
+NamedMutex::~NamedMutex() { Close(); }
+
+bool NamedMutex::Open(const std::string& name) {
+  Close();
+  HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (h && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // It existed already: keep a handle opened by name with full access.
+    HANDLE opened = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
+    if (opened) {
+      CloseHandle(h);
+      h = opened;
+    }
+  }
+  handle_ = h;
+  return handle_ != nullptr;
+}
+
+bool NamedMutex::IsOpen() const { return handle_ != nullptr; }
+
+void NamedMutex::Close() {
+  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+}
+
+MutexWait NamedMutex::Wait(int64_t timeoutMs) {
+  if (!handle_) return MutexWait::Failed;
+  DWORD ms = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+  switch (WaitForSingleObject(static_cast<HANDLE>(handle_), ms)) {
+    case WAIT_OBJECT_0:
+      return MutexWait::Acquired;
+    case WAIT_ABANDONED:
+      return MutexWait::Abandoned;
+    case WAIT_TIMEOUT:
+      return MutexWait::TimedOut;
+    default:
+      return MutexWait::Failed;
+  }
+}
+
+bool NamedMutex::Release() {
+  return handle_ && ReleaseMutex(static_cast<HANDLE>(handle_)) != 0;
+}
+
+}  // namespace plat
