@@ -1,0 +1,26 @@
+// A lock that only one process of the machine can hold at a time, named after a GUID.
+// Windows: the named mutex "Global\\<guid>". Linux: flock on a lock file named after the GUID.
+#pragma once
+#include <string>
+
+#include "platform/NamedMutex.h"
+
+namespace plat {
+
+class InstanceLock {
+ public:
+  explicit InstanceLock(const std::string& guid);
+  // Waits up to timeoutMs to own the lock. Only a clean acquisition counts: a time-out, a
+  // lock abandoned by a dead owner and a failed wait give false.
+  bool Acquire(unsigned timeoutMs);
+  // Gives the lock up; the handle stays open until the object goes.
+  void Release();
+  bool Owned() const { return owned_; }
+
+ private:
+  std::string name_;
+  NamedMutex mutex_;
+  bool owned_ = false;
+};
+
+}  // namespace plat
