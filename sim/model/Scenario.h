@@ -1,0 +1,69 @@
+// What the simulated bench looks like: the devices present, the controller's identity values,
+// the buttons an imaginary operator presses, and the faults the controller shows. Read from an
+// INI file (see sim/README.md); a default scenario is a healthy controller 0416:A316.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brumel::sim {
+
+// Values the controller returns to the ISP queries.
+struct Identity {
+  uint32_t version = 0x00010203;    // GetVersion (0xA6)
+  uint32_t release = 0x00000007;    // GetRelease (0xA7)
+  uint32_t hardware = 0x00000002;   // GetHardwareVersion (0xA8)
+  uint32_t feature = 0x00000001;    // GetFeature (0xA9)
+  uint32_t deviceId = 0x00235100;   // GetDeviceID (0xB1)
+  uint32_t flashMode = 0x00000020;  // GetFlashMode (0xCA): 0x20 runs from APROM
+  uint32_t config0 = 0xFFFFFF7F;    // ReadConfig (0xA2), first word
+  uint32_t config1 = 0x0001F000;    // ReadConfig, second word
+  uint32_t ldromWord = 0x00000000;  // ReadRomState (0xA5), first word; all ones means empty
+  uint32_t apromWord = 0x00000000;  // ReadRomState, second word
+};
+
+enum class FaultKind { kNone, kNoReply, kBadChecksum, kBadNumber, kGarbage };
+
+// Which received reports a fault (and the reply delay) applies to.
+enum class FaultTarget { kAll, kIsp, kLed, kCommand };
+
+struct FaultPlan {
+  FaultKind kind = FaultKind::kNone;
+  FaultTarget target = FaultTarget::kAll;
+  uint8_t command = 0;       // with kCommand: the command byte that matches
+  uint32_t from = 1;         // the first matching report affected, counting from 1
+  uint32_t count = 0;        // how many matching reports are affected; 0: all from `from` on
+  uint32_t delayMs = 0;      // replies to affected reports come this late
+  uint32_t unplugAfter = 0;  // the device goes away after this many reports; 0: never
+};
+
+struct DeviceSpec {
+  uint16_t vendorId = 0x0416;
+  uint16_t productId = 0xA316;
+};
+
+struct Scenario {
+  std::vector<DeviceSpec> devices{DeviceSpec{}};  // one or two HID devices
+  unsigned usageEntries = 2;  // enumeration records per device (one per top-level usage)
+  Identity identity;
+  std::map<uint32_t, uint8_t> buttons;  // n-th read-buttons report (from 1) -> button bits
+  FaultPlan fault;
+};
+
+// Reads scenario text over the defaults. Unknown sections or keys, repeated keys and values
+// that do not read are errors; `error` then names the line and the problem.
+bool ParseScenario(std::string_view text, Scenario& out, std::string& error);
+
+// Reads a scenario file; false with a message when it cannot be read or parsed.
+bool LoadScenarioFile(const std::string& path, Scenario& out, std::string& error);
+
+// Reads the whole file into `out`; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// Environment variables of the simulator.
+inline constexpr const char* kScenarioVariable = "BRUMEL_SIM_SCENARIO";
+inline constexpr const char* kLogVariable = "BRUMEL_SIM_LOG";
+
+}  // namespace brumel::sim
