@@ -1,0 +1,478 @@
+#include "Harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+namespace {
+
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string CrlfToLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Reads what is available; false once the pipe reached its end (fd is then closed).
+bool ReadSome(int& fd, std::string& into) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      into.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    CloseFd(fd);
+    return false;
+  }
+}
+
+struct Spawned {
+  pid_t pid = -1;
+  int in = -1, out = -1, err = -1;
+};
+
+// Starts cmd in a process group of its own. Its stdin and stdout are pipes; its stderr is a
+// pipe when wantErr, else /dev/null (so no program of ours ever holds the test's own output).
+Spawned Spawn(const Command& cmd, bool wantErr) {
+  Spawned s;
+  int inPipe[2], outPipe[2], errPipe[2] = {-1, -1};
+  if (pipe2(inPipe, O_CLOEXEC) != 0) return s;
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
+    close(inPipe[0]);
+    close(inPipe[1]);
+    return s;
+  }
+  if (wantErr && pipe2(errPipe, O_CLOEXEC) != 0) {
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) close(fd);
+    return s;
+  }
+  const int devNull = wantErr ? -1 : open("/dev/null", O_WRONLY | O_CLOEXEC);
+
+  std::vector<char*> argv, envp;
+  for (const auto& a : cmd.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : cmd.env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    signal(SIGPIPE, SIG_DFL);
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(wantErr ? errPipe[1] : devNull, 2);
+    if (!cmd.cwd.empty() && chdir(cmd.cwd.c_str()) != 0) _exit(126);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  if (pid > 0) setpgid(pid, pid);  // also here, so a kill right away reaches the group
+  close(inPipe[0]);
+  close(outPipe[1]);
+  if (wantErr) close(errPipe[1]);
+  if (devNull >= 0) close(devNull);
+  if (pid < 0) {
+    close(inPipe[1]);
+    close(outPipe[0]);
+    if (wantErr) close(errPipe[0]);
+    return s;
+  }
+  s.pid = pid;
+  s.in = inPipe[1];
+  s.out = outPipe[0];
+  s.err = wantErr ? errPipe[0] : -1;
+  SetNonBlocking(s.in);
+  SetNonBlocking(s.out);
+  if (s.err >= 0) SetNonBlocking(s.err);
+  return s;
+}
+
+void DecodeStatus(int status, int& exitCode, int& sig) {
+  if (WIFEXITED(status)) {
+    exitCode = WEXITSTATUS(status);
+    sig = 0;
+  } else if (WIFSIGNALED(status)) {
+    sig = WTERMSIG(status);
+    exitCode = 128 + sig;
+  }
+}
+
+std::vector<std::string> BaseEnvironment(const EnvChanges& changes) {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos) continue;
+    env[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  // Headless: under Wine a message box with a display blocks.
+  env.erase("DISPLAY");
+  env.erase("WAYLAND_DISPLAY");
+  if (UnderWine()) {
+    env["WINEDEBUG"] = "-all";
+    env["WINEDLLOVERRIDES"] = "winedbg.exe=d";
+    if (env["WINEPREFIX"].empty()) env["WINEPREFIX"] = GetSettings().winePrefix;
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      env[name] = *value;
+    } else {
+      env.erase(name);
+    }
+  }
+  std::vector<std::string> out;
+  for (const auto& [name, value] : env) out.push_back(name + "=" + value);
+  return out;
+}
+
+std::string Truncated(const std::string& text, size_t limit = 6000) {
+  if (text.size() <= limit) return text;
+  return text.substr(0, limit) + "\n[... " + std::to_string(text.size() - limit) + " more bytes]";
+}
+
+}  // namespace
+
+Settings& GetSettings() {
+  static Settings settings;
+  return settings;
+}
+
+double DefaultTimeLimit() { return UnderWine() ? 60.0 : 20.0; }
+
+std::string ToolFileName() { return UnderWine() ? "BrumelISP.exe" : "BrumelISP"; }
+
+std::string SimFile(const std::string& name) {
+  for (const std::string& dir : {GetSettings().benchDir, GetSettings().simDir}) {
+    if (dir.empty()) continue;
+    std::error_code ec;
+    if (fs::is_regular_file(fs::path(dir) / name, ec)) return (fs::path(dir) / name).string();
+  }
+  return {};
+}
+
+// ---- RunResult ----------------------------------------------------------------------------
+
+bool RunResult::Crashed() const {
+  if (signal != 0 || exitCode >= 128) return true;
+  if (UnderWine() && (exitCode == 3 || exitCode == 5)) return true;
+  return err.find("Sanitizer") != std::string::npos ||
+         err.find("runtime error:") != std::string::npos;
+}
+
+std::string RunResult::Describe() const {
+  std::ostringstream s;
+  s << "exit code " << exitCode;
+  if (signal) s << " (signal " << signal << ")";
+  if (timedOut) s << " (killed: time limit)";
+  s << ", " << seconds << " s, folder " << folder << "\n--- stdout ---\n"
+    << Truncated(out) << "\n--- stderr ---\n"
+    << Truncated(err) << "\n--- files left ---\n";
+  for (const auto& f : filesLeft) s << "  " << f << "\n";
+  return s.str();
+}
+
+// ---- ToolFolder ---------------------------------------------------------------------------
+
+ToolFolder::ToolFolder() {
+  std::string base = (fs::temp_directory_path() / "brumel-e2e-XXXXXX").string();
+  std::vector<char> templ(base.begin(), base.end());
+  templ.push_back('\0');
+  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed: " + base);
+  path_ = templ.data();
+}
+
+ToolFolder::~ToolFolder() {
+  if (GetSettings().keepFolders) return;
+  std::error_code ec;
+  // The tool may have left a folder read-only; make everything removable first.
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+void ToolFolder::Put(const ExtraFile& file) {
+  const fs::path target = fs::path(path_) / file.name;
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  if (file.folder) {
+    fs::create_directories(target, ec);
+    if (ec) ADD_FAILURE() << "cannot create folder " << target << ": " << ec.message();
+    return;
+  }
+  if (!file.copyFrom.empty()) {
+    fs::copy_file(file.copyFrom, target, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+      ADD_FAILURE() << "cannot copy " << file.copyFrom << " to " << target << ": "
+                    << ec.message();
+      return;
+    }
+    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec, ec);
+    return;
+  }
+  std::ofstream f(target, std::ios::binary | std::ios::trunc);
+  f << file.content;
+  if (!f) ADD_FAILURE() << "cannot write " << target;
+}
+
+bool ToolFolder::Exists(const std::string& name) const {
+  std::error_code ec;
+  return fs::exists(fs::path(path_) / name, ec);
+}
+
+std::string ToolFolder::Read(const std::string& name) const {
+  std::ifstream f(fs::path(path_) / name, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::set<std::string> ToolFolder::List() const {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::string rel = fs::relative(it->path(), path_, ec).generic_string();
+    if (it->is_directory(ec)) rel += "/";
+    names.insert(rel);
+  }
+  return names;
+}
+
+// ---- processes ----------------------------------------------------------------------------
+
+Command TargetCommand(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, const EnvChanges& env) {
+  Command cmd;
+  if (UnderWine()) cmd.argv.push_back(GetSettings().wine);
+  cmd.argv.push_back(program);
+  cmd.argv.insert(cmd.argv.end(), args.begin(), args.end());
+  cmd.env = BaseEnvironment(env);
+  cmd.cwd = cwd;
+  return cmd;
+}
+
+ProcessResult RunProcess(const Command& cmd, const std::string& stdinBytes, double timeLimit) {
+  ProcessResult r;
+  const double start = Now();
+  Spawned p = Spawn(cmd, true);
+  if (p.pid < 0) {
+    r.err = "cannot start " + cmd.argv.front() + ": " + std::strerror(errno);
+    return r;
+  }
+  size_t written = 0;
+  if (stdinBytes.empty()) CloseFd(p.in);
+  int status = 0;
+  bool ended = false;
+  for (;;) {
+    if (waitpid(p.pid, &status, WNOHANG) == p.pid) {
+      ended = true;
+      r.seconds = Now() - start;
+      break;
+    }
+    if (Now() - start > timeLimit) break;
+
+    pollfd fds[3];
+    nfds_t n = 0;
+    if (p.out >= 0) fds[n++] = {p.out, POLLIN, 0};
+    if (p.err >= 0) fds[n++] = {p.err, POLLIN, 0};
+    if (p.in >= 0) fds[n++] = {p.in, POLLOUT, 0};
+    poll(fds, n, 20);
+    if (p.out >= 0) ReadSome(p.out, r.out);
+    if (p.err >= 0) ReadSome(p.err, r.err);
+    if (p.in >= 0) {
+      ssize_t w = write(p.in, stdinBytes.data() + written, stdinBytes.size() - written);
+      if (w > 0) written += static_cast<size_t>(w);
+      if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == stdinBytes.size()) {
+        CloseFd(p.in);
+      }
+    }
+  }
+  if (!ended) {
+    r.timedOut = true;
+    kill(-p.pid, SIGKILL);
+    kill(p.pid, SIGKILL);
+    waitpid(p.pid, &status, 0);
+    r.seconds = Now() - start;
+  } else if (!UnderWine()) {
+    // Nothing the tool started may outlive it. (Under Wine the group can hold the prefix's
+    // own service processes, which later runs reuse.)
+    kill(-p.pid, SIGKILL);
+  }
+  // Everything the tool wrote is in the pipes now. Take what is there without waiting for
+  // the ends: a process that outlives the tool (a Wine server, say) may keep them open.
+  if (p.out >= 0) ReadSome(p.out, r.out);
+  if (p.err >= 0) ReadSome(p.err, r.err);
+  CloseFd(p.in);
+  CloseFd(p.out);
+  CloseFd(p.err);
+  DecodeStatus(status, r.exitCode, r.signal);
+  return r;
+}
+
+BackgroundProcess::BackgroundProcess(const Command& cmd) {
+  Spawned p = Spawn(cmd, false);
+  pid_ = p.pid;
+  in_ = p.in;
+  out_fd_ = p.out;
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0 && status_ < 0) {
+    CloseStdin();
+    if (Wait(10) < 0) Kill();
+  }
+  CloseFd(in_);
+  CloseFd(out_fd_);
+}
+
+bool BackgroundProcess::WaitForLine(const std::string& line, double timeLimit) {
+  const double start = Now();
+  size_t scanned = 0;
+  for (;;) {
+    size_t nl;
+    while ((nl = out_.find('\n', scanned)) != std::string::npos) {
+      std::string got = out_.substr(scanned, nl - scanned);
+      if (!got.empty() && got.back() == '\r') got.pop_back();
+      scanned = nl + 1;
+      if (got == line) return true;
+    }
+    if (out_fd_ < 0 || Now() - start > timeLimit) return false;
+    pollfd fd{out_fd_, POLLIN, 0};
+    poll(&fd, 1, 20);
+    ReadSome(out_fd_, out_);
+  }
+}
+
+void BackgroundProcess::CloseStdin() { CloseFd(in_); }
+
+int BackgroundProcess::Wait(double timeLimit) {
+  if (pid_ <= 0) return -1;
+  const double start = Now();
+  while (status_ < 0) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      int code = -1, sig = 0;
+      DecodeStatus(status, code, sig);
+      status_ = code;
+      break;
+    }
+    if (Now() - start > timeLimit) {
+      Kill();
+      return -1;
+    }
+    if (out_fd_ >= 0) ReadSome(out_fd_, out_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return status_;
+}
+
+void BackgroundProcess::Kill() {
+  if (pid_ <= 0 || status_ >= 0) return;
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  status_ = 128 + SIGKILL;
+}
+
+// ---- fixture ------------------------------------------------------------------------------
+
+void ToolRun::SetUp() {
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string suite =
+      ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+  const std::string full = suite + "." + name;
+  if (UnderWine() && full.find("LinuxOnly") != std::string::npos) {
+    GTEST_SKIP() << "Linux executable only";
+  }
+  if (!UnderWine() && full.find("WineOnly") != std::string::npos) {
+    GTEST_SKIP() << "Windows executable only";
+  }
+  const Settings& s = GetSettings();
+  std::error_code ec;
+  if (s.tool.empty() || !fs::is_regular_file(s.tool, ec)) {
+    if (UnderWine()) GTEST_SKIP() << "no Windows build at '" << s.tool << "'";
+    FAIL() << "tool not found: '" << s.tool << "'";
+  }
+  folder_.Put(ExtraFile::Copy(ToolFileName(), s.tool));
+}
+
+RunResult ToolRun::RunTool(const RunSpec& spec) {
+  for (const auto& f : spec.files) folder_.Put(f);
+  const std::string program =
+      UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  const double limit = spec.timeLimitSeconds > 0 ? spec.timeLimitSeconds : DefaultTimeLimit();
+  ProcessResult p =
+      RunProcess(TargetCommand(program, spec.args, folder_.Path(), spec.env), spec.stdinBytes,
+                 limit);
+  RunResult r;
+  r.rawOut = p.out;
+  r.rawErr = p.err;
+  r.out = UnderWine() ? CrlfToLf(p.out) : p.out;
+  r.err = UnderWine() ? CrlfToLf(p.err) : p.err;
+  r.exitCode = p.exitCode;
+  r.signal = p.signal;
+  r.timedOut = p.timedOut;
+  r.seconds = p.seconds;
+  r.folder = folder_.Path();
+  r.filesLeft = folder_.List();
+  if (r.timedOut) ADD_FAILURE() << "the tool overran its " << limit << " s\n" << r.Describe();
+  return r;
+}
+
+std::unique_ptr<BackgroundProcess> ToolRun::HoldInstanceLock() {
+  const std::string& holder = GetSettings().lockHolder;
+  std::error_code ec;
+  if (holder.empty() || !fs::is_regular_file(holder, ec)) {
+    ADD_FAILURE() << "lock holder program not found: '" << holder << "'";
+    return nullptr;
+  }
+  auto p = std::make_unique<BackgroundProcess>(
+      TargetCommand(holder, {"120"}, folder_.Path(), {}));
+  if (!p->Started() || !p->WaitForLine("locked", DefaultTimeLimit())) {
+    ADD_FAILURE() << "lock holder did not take the lock; it printed:\n" << p->OutputSoFar();
+    return nullptr;
+  }
+  return p;
+}
+
+}  // namespace e2e

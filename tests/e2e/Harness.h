@@ -1,0 +1,175 @@
+// Whole-program runs of the tool: each case starts the real executable as a separate process in
+// a fresh folder (the tool copied there, plus the files the case puts beside it) and checks what
+// it printed, its exit code and the files it left behind.
+//
+// The same cases run the Linux executable directly and the Windows executable under Wine. A case
+// whose name contains "LinuxOnly" (e.g. TEST_F(ToolRun, LinuxOnly_ColourTestOnSimulator)) runs
+// only against the Linux executable; one whose name contains "WineOnly" only under Wine.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+enum class Mode { Linux, Wine };
+
+// What the build hands to the suite (command-line options of brumel_e2e, see main.cpp).
+struct Settings {
+  Mode mode = Mode::Linux;
+  std::string tool;        // the executable under test
+  std::string lockHolder;  // tests/helpers/brumel_lock_holder of the same target
+  std::string wine;        // wine64 loader
+  std::string winePrefix;  // prefix to use when WINEPREFIX is not set
+  std::string benchDir;    // build/bench: the substitute libraries laid out beside the tool
+  std::string simDir;      // the sim/ build folder
+  bool keepFolders = false;
+};
+Settings& GetSettings();
+inline bool UnderWine() { return GetSettings().mode == Mode::Wine; }
+
+// File name of the tool in its folder.
+std::string ToolFileName();
+// Full path of a substitute library or other sim/ product (bench folder first); empty if absent.
+std::string SimFile(const std::string& name);
+
+// Environment changes for a run: a value sets the variable, nullopt removes it.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// One file (or folder) the case puts beside the tool before it starts.
+struct ExtraFile {
+  std::string name;              // relative to the tool's folder
+  std::string content;           // written as-is (no line-ending change)
+  std::string copyFrom;          // when set: copied from this path instead of content
+  bool folder = false;           // when set: a folder of that name is created
+  static ExtraFile Text(std::string name, std::string content) {
+    return {std::move(name), std::move(content), {}, false};
+  }
+  static ExtraFile Copy(std::string name, std::string from) {
+    return {std::move(name), {}, std::move(from), false};
+  }
+  static ExtraFile Folder(std::string name) { return {std::move(name), {}, {}, true}; }
+};
+
+struct RunSpec {
+  std::vector<std::string> args;
+  std::string stdinBytes;  // fed to the tool, then its stdin is closed
+  EnvChanges env;
+  std::vector<ExtraFile> files;
+  double timeLimitSeconds = 0;  // 0: the default of the mode
+};
+
+struct RunResult {
+  std::string out;     // stdout, line endings normalised to "\n"
+  std::string err;     // stderr, likewise
+  std::string rawOut;  // as received
+  std::string rawErr;
+  int exitCode = -1;  // 128 + signal when a signal ended it
+  int signal = 0;
+  bool timedOut = false;
+  double seconds = 0;               // from start to end of the process
+  std::set<std::string> filesLeft;  // relative paths in the folder; folders end with '/'
+  std::string folder;
+
+  bool Left(const std::string& name) const { return filesLeft.count(name) != 0; }
+  // A crash rather than a defined end: a signal, a sanitizer report, or under Wine the codes
+  // of an unhandled exception (5) or abort (3).
+  bool Crashed() const;
+  std::string Describe() const;  // for failure messages
+};
+
+// A fresh folder holding a copy of the tool. Removed with the object unless the run asks to
+// keep folders (BRUMEL_E2E_KEEP=1).
+class ToolFolder {
+ public:
+  ToolFolder();
+  ~ToolFolder();
+  ToolFolder(const ToolFolder&) = delete;
+  ToolFolder& operator=(const ToolFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
+  void Put(const ExtraFile& file);
+  void Put(const std::string& name, const std::string& content) {
+    Put(ExtraFile::Text(name, content));
+  }
+  bool Exists(const std::string& name) const;
+  std::string Read(const std::string& name) const;
+  std::set<std::string> List() const;
+
+ private:
+  std::string path_;
+};
+
+// Command for a program of the target: Linux programs run directly, Windows ones under Wine.
+struct Command {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;  // full environment, "NAME=value"
+  std::string cwd;
+};
+Command TargetCommand(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& cwd, const EnvChanges& env);
+
+struct ProcessResult {
+  std::string out, err;
+  int exitCode = -1;
+  int signal = 0;
+  bool timedOut = false;
+  double seconds = 0;
+};
+// Runs a command to its end, feeding stdinBytes; the process group is killed on overrun.
+ProcessResult RunProcess(const Command& cmd, const std::string& stdinBytes, double timeLimit);
+
+// A program that runs beside the case, with pipes to its stdin and stdout.
+class BackgroundProcess {
+ public:
+  explicit BackgroundProcess(const Command& cmd);
+  ~BackgroundProcess();  // closes stdin, waits a little, then kills the process group
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // Waits for a line (CR removed) on stdout; false on time-out or end of output.
+  bool WaitForLine(const std::string& line, double timeLimit);
+  void CloseStdin();
+  // Waits for the end; the exit code, or -1 on time-out (the process is then killed).
+  int Wait(double timeLimit);
+  const std::string& OutputSoFar() const { return out_; }
+
+ private:
+  void Kill();
+  int pid_ = -1;
+  int in_ = -1;
+  int out_fd_ = -1;
+  std::string out_;
+  int status_ = -1;
+};
+
+// Fixture of the whole-program cases.
+class ToolRun : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  // Puts spec.files into the folder and runs the tool there with spec.args.
+  RunResult RunTool(const RunSpec& spec);
+  RunResult RunTool(std::vector<std::string> args) {
+    RunSpec spec;
+    spec.args = std::move(args);
+    return RunTool(spec);
+  }
+
+  // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
+  // Null (with a failure recorded) when it could not take the lock.
+  std::unique_ptr<BackgroundProcess> HoldInstanceLock();
+
+  ToolFolder folder_;
+};
+
+double DefaultTimeLimit();
+
+}  // namespace e2e

@@ -1,0 +1,51 @@
+// brumel_lock_holder [seconds]
+//
+// Takes the tool's machine-wide single-instance lock and holds it until standard input reaches
+// its end or the time limit (default 60 s) passes, then gives it back.
+// Prints "locked" once the lock is held, "busy" (exit 2) when it could not be taken within
+// five seconds, and "released" after giving it back.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/InstanceLock.h"
+#include "platform/Time.h"
+
+namespace {
+
+constexpr const char* kInstanceGuid = "62E02173-24E1-421D-A0C0-D9EBC7F56EE6";
+std::atomic<bool> inputClosed{false};
+
+void WatchInput() {
+  char buf[256];
+  while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
+  }
+  inputClosed = true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long seconds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 60;
+  if (seconds <= 0) seconds = 60;
+
+  plat::InstanceLock lock(kInstanceGuid);
+  if (!lock.Acquire(5000)) {
+    std::printf("busy\n");
+    std::fflush(stdout);
+    return 2;
+  }
+  std::printf("locked\n");
+  std::fflush(stdout);
+
+  // The reader may stay blocked when the time limit ends the wait; the process ends anyway.
+  std::thread(WatchInput).detach();
+  const uint64_t deadline = plat::MonotonicMs() + static_cast<uint64_t>(seconds) * 1000;
+  while (!inputClosed && plat::MonotonicMs() < deadline) plat::SleepMs(10);
+
+  lock.Release();
+  std::printf("released\n");
+  std::fflush(stdout);
+  std::_Exit(0);
+}
