@@ -1,7 +1,126 @@
 #include "app/RunFlow.h"
 
+#include <cstdio>
+#include <exception>
+
+#include "app/Options.h"
+#include "config/Config.h"
+#include "isp/RunOptions.h"
+#include "isp/UpdateIni.h"
+#include "platform/CommandLine.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
+#include "platform/InstanceLock.h"
+#include "support/Console.h"
+#include "support/FileVersion.h"
+
 namespace brumel {
 
-int RunMain(int, char**) { return 1; }
+namespace {
+
+constexpr const char* kInstanceGuid = "62E02173-24E1-421D-A0C0-D9EBC7F56EE6";
+
+// Shows an error that would otherwise leave the tool uncaught.
+void PrintError(const char* text) {
+  TConsole::SetTextAttr(12);
+  std::printf("%s\n", text);
+  TConsole::SetTextAttr(7);
+}
+
+// Main run, steps 2 to 12; errors raised on the way reach RunMain.
+int RunSteps(int argc, char** argv) {
+  RunOptionsRecord& o = RunOptions();
+  if (!AcquireSingleInstance()) {
+    TConsole::SetTextAttr(12);
+    std::printf("Encountered a sharing violation while accessing\n");
+    TConsole::SetTextAttr(7);
+    std::fflush(stdout);
+    return 1;
+  }
+  if (argc <= 1 || o.CommandLine.find("/?") != std::string::npos || !ParseArguments(argc, argv)) {
+    PrintUsage();
+    FinishRun();
+    return 1;
+  }
+
+  TConsole::SetCloseEnabled(false);
+  TConsole::SetCursorVisible(false);
+  TConsole::SetInputMode(false);
+  if (o.AutoMode) TConsole::SetWindowHidden(true);
+
+  FinishRun();
+  return 0;
+}
+
+}  // namespace
+
+void InitRun(int, char**) {
+  RunOptionsRecord& o = RunOptions();
+  plat::ConsoleClear();
+  GetConsole();
+  o.CommandLine = UpperCase(plat::ProcessCommandLine());
+  o.Config0 = o.Config1 = 0;
+  o.ExeDir = plat::ExecutableDir();
+  o.ConfigPath = o.ExeDir + plat::kPathSeparator + "BrumelISP.ini";
+  GetConfig(o.ConfigPath);
+}
+
+bool AcquireSingleInstance() {
+  RunOptionsRecord& o = RunOptions();
+  if (!o.InstanceMutex) o.InstanceMutex = new plat::InstanceLock(kInstanceGuid);
+  return o.InstanceMutex->Acquire(1000);
+}
+
+void FinishRun() {
+  RunOptionsRecord& o = RunOptions();
+  ReleaseUpdateDescription();
+  o.UpdateDescription = nullptr;
+  TConsole::SetCloseEnabled(true);
+  TConsole::SetCursorVisible(true);
+  TConsole::SetInputMode(true);
+  ReleaseConsole();
+  // The file belongs to the run that owns the lock: a run that failed before taking it leaves
+  // another copy's file alone.
+  if (o.InstanceMutex && o.InstanceMutex->Owned()) plat::RemoveFile(o.ConfigPath);
+  // The lock's handle stays open until the process ends.
+  if (o.InstanceMutex) o.InstanceMutex->Release();
+  std::fflush(stdout);
+}
+
+std::string GetVersionText() {
+  TFileVersion version(GetExeFileName().c_str());
+  std::string text = std::to_string(version.FileVersionMajor()) + "." +
+                     std::to_string(version.FileVersionMinor()) + "." +
+                     std::to_string(version.FileVersionRelease());
+  if (version.FileVersionBuild() != 0) text += "." + std::to_string(version.FileVersionBuild());
+  return text;
+}
+
+void PrintBanner() {
+  TConsole::SetTextAttr(15);
+  std::printf("=================================================================\n");
+  std::printf("           Brumel LED Test Tool v%s %s\n", GetVersionText().c_str(),
+              "Built: 20210302");
+  std::printf("        Copyright (C) 2021 Brumel. All rights reserved.\n");
+  std::printf("=================================================================\n");
+  TConsole::SetTextAttr(7);
+}
+
+int RunMain(int argc, char** argv) {
+  try {
+    InitRun(argc, argv);
+    return RunSteps(argc, argv);
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+  } catch (...) {
+    PrintError("Unexpected error");
+  }
+  // End the run as far as it can go; a second error here changes nothing.
+  try {
+    FinishRun();
+  } catch (...) {
+  }
+  return 1;
+}
 
 }  // namespace brumel

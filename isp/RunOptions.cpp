@@ -1,0 +1,10 @@
+#include "isp/RunOptions.h"
+
+namespace brumel {
+
+RunOptionsRecord& RunOptions() {
+  static RunOptionsRecord record;
+  return record;
+}
+
+}  // namespace brumel

@@ -1,0 +1,18 @@
+#include <fstream>
+#include <iterator>
+
+#include "platform/CommandLine.h"
+
+namespace plat {
+
+std::string ProcessCommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  while (!raw.empty() && raw.back() == '\0') raw.pop_back();
+  for (char& c : raw) {
+    if (c == '\0') c = ' ';
+  }
+  return raw;
+}
+
+}  // namespace plat
