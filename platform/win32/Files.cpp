@@ -1,4 +1,6 @@
 #include <windows.h>
+// <windows.h> maps ReplaceFile onto ReplaceFileA; the name here is the portable one.
+#undef ReplaceFile
 
 #include "platform/Files.h"
 
