@@ -48,6 +48,8 @@ struct UsageCase {
   std::vector<ExtraFile> files = {};
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
+
 class UsageRun : public ToolRun, public ::testing::WithParamInterface<UsageCase> {};
 
 // Every command line that selects no usable job ends with the usage text and exit code 1, and
@@ -68,17 +70,18 @@ TEST_P(UsageRun, PrintsUsageAndEndsWith1) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, UsageRun,
-    ::testing::Values(
-        UsageCase{"NoArguments", {}, false},
-        UsageCase{"HelpAfterUsableOptions", {"/I", "1", "/?"}, false},
-        UsageCase{"TestOptionAlone", {"/TEST:COLOR"}, false},
-        UsageCase{"InterfaceOutOfRange", {"/I", "4"}, true},
-        UsageCase{"InterfaceNotANumber", {"/I", "x"}, true},
-        UsageCase{"InterfaceValueMissing", {"/I"}, true},
-        UsageCase{"ApromFileMissing", {"/UA", "A.BIN"}, true},
-        UsageCase{"LdromFileDoesNotCount", {"/UL", "A.BIN"}, false,
-                  {ExtraFile::Text("A.BIN", std::string(64, '\xFF'))}},
-        UsageCase{"ConfigWordReadsAsZero", {"/UC", "0", "1"}, true}),
+    ::testing::Values(UsageCase{"NoArguments", {}, false},
+                      UsageCase{"HelpAfterUsableOptions", {"/I", "1", "/?"}, false},
+                      UsageCase{"TestOptionAlone", {"/TEST:COLOR"}, false},
+                      UsageCase{"InterfaceOutOfRange", {"/I", "4"}, true},
+                      UsageCase{"InterfaceNotANumber", {"/I", "x"}, true},
+                      UsageCase{"InterfaceValueMissing", {"/I"}, true},
+                      UsageCase{"ApromFileMissing", {"/UA", "A.BIN"}, true},
+                      UsageCase{"LdromFileDoesNotCount",
+                                {"/UL", "A.BIN"},
+                                false,
+                                {ExtraFile::Text("A.BIN", std::string(64, '\xFF'))}},
+                      UsageCase{"ConfigWordReadsAsZero", {"/UC", "0", "1"}, true}),
     [](const ::testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
 // A usable command line over USB with no controller present: the run finishes normally and

@@ -30,8 +30,7 @@ TEST_F(ToolRun, UnwritableIniFileIsReportedAndEndsWith1) {
 
   // The failed run leaves nothing behind that refuses the next start.
   RunResult next = RunTool({"/?"});
-  EXPECT_EQ(next.out.find("Encountered a sharing violation"), std::string::npos)
-      << next.Describe();
+  EXPECT_EQ(next.out.find("Encountered a sharing violation"), std::string::npos) << next.Describe();
   EXPECT_EQ(next.exitCode, 1) << next.Describe();
 }
 

@@ -239,13 +239,13 @@ void ToolFolder::Put(const ExtraFile& file) {
   if (!file.copyFrom.empty()) {
     fs::copy_file(file.copyFrom, target, fs::copy_options::overwrite_existing, ec);
     if (ec) {
-      ADD_FAILURE() << "cannot copy " << file.copyFrom << " to " << target << ": "
-                    << ec.message();
+      ADD_FAILURE() << "cannot copy " << file.copyFrom << " to " << target << ": " << ec.message();
       return;
     }
-    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read |
-                                fs::perms::group_exec | fs::perms::others_read |
-                                fs::perms::others_exec, ec);
+    fs::permissions(target,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
     return;
   }
   std::ofstream f(target, std::ios::binary | std::ios::trunc);
@@ -438,12 +438,10 @@ void ToolRun::SetUp() {
 
 RunResult ToolRun::RunTool(const RunSpec& spec) {
   for (const auto& f : spec.files) folder_.Put(f);
-  const std::string program =
-      UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
   const double limit = spec.timeLimitSeconds > 0 ? spec.timeLimitSeconds : DefaultTimeLimit();
-  ProcessResult p =
-      RunProcess(TargetCommand(program, spec.args, folder_.Path(), spec.env), spec.stdinBytes,
-                 limit);
+  ProcessResult p = RunProcess(TargetCommand(program, spec.args, folder_.Path(), spec.env),
+                               spec.stdinBytes, limit);
   RunResult r;
   r.rawOut = p.out;
   r.rawErr = p.err;
@@ -466,8 +464,7 @@ std::unique_ptr<BackgroundProcess> ToolRun::HoldInstanceLock() {
     ADD_FAILURE() << "lock holder program not found: '" << holder << "'";
     return nullptr;
   }
-  auto p = std::make_unique<BackgroundProcess>(
-      TargetCommand(holder, {"120"}, folder_.Path(), {}));
+  auto p = std::make_unique<BackgroundProcess>(TargetCommand(holder, {"120"}, folder_.Path(), {}));
   if (!p->Started() || !p->WaitForLine("locked", DefaultTimeLimit())) {
     ADD_FAILURE() << "lock holder did not take the lock; it printed:\n" << p->OutputSoFar();
     return nullptr;

@@ -43,10 +43,10 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 
 // One file (or folder) the case puts beside the tool before it starts.
 struct ExtraFile {
-  std::string name;              // relative to the tool's folder
-  std::string content;           // written as-is (no line-ending change)
-  std::string copyFrom;          // when set: copied from this path instead of content
-  bool folder = false;           // when set: a folder of that name is created
+  std::string name;      // relative to the tool's folder
+  std::string content;   // written as-is (no line-ending change)
+  std::string copyFrom;  // when set: copied from this path instead of content
+  bool folder = false;   // when set: a folder of that name is created
   static ExtraFile Text(std::string name, std::string content) {
     return {std::move(name), std::move(content), {}, false};
   }

@@ -29,8 +29,7 @@ TEST_F(ToolRun, SecondCopyWaitsOneSecondThenGivesUpAndKeepsTheIniFile) {
   // Once the other copy has ended, a start is not refused; its own end removes the file.
   RunResult next = RunTool({"/I", "1", "/?"});
   EXPECT_EQ(next.exitCode, 1) << next.Describe();
-  EXPECT_EQ(next.out.find("Encountered a sharing violation"), std::string::npos)
-      << next.Describe();
+  EXPECT_EQ(next.out.find("Encountered a sharing violation"), std::string::npos) << next.Describe();
   EXPECT_NE(next.out.find("Usage:\n"), std::string::npos) << next.Describe();
   EXPECT_FALSE(next.Left("BrumelISP.ini")) << next.Describe();
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "Harness.h"
@@ -48,6 +49,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
     }
+  }
+  // The cases run in folders of their own: relative paths would point elsewhere there.
+  for (std::string* path :
+       {&s.tool, &s.lockHolder, &s.wine, &s.winePrefix, &s.benchDir, &s.simDir}) {
+    if (!path->empty()) *path = std::filesystem::absolute(*path).string();
   }
   const char* keep = std::getenv("BRUMEL_E2E_KEEP");
   s.keepFolders = keep && *keep && std::strcmp(keep, "0") != 0;
