@@ -41,7 +41,7 @@ enum class LineKind { Other, Section, Key };
 struct Line {
   std::string text;  // the line as it stands in the file, without its line break
   LineKind kind = LineKind::Other;
-  std::string name;  // section or key name, blanks around it removed
+  std::string name;   // section or key name, blanks around it removed
   std::string value;  // key value, blanks around it removed
 };
 
@@ -173,8 +173,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
   return std::string(value.substr(0, kMaxValueLength));
 }
 
-int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key,
-                              int32_t def) const {
+int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const {
   return ReadNumberOr(ReadString(section, key, ""), def);
 }
 
@@ -236,8 +235,7 @@ bool SetValue(Document& doc, std::string_view section, std::string_view key,
 
 }  // namespace
 
-void TIniFile::WriteString(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Document doc = Document::Parse(LoadText());
   if (SetValue(doc, section, key, value)) StoreText(doc.Text());
 }

@@ -105,8 +105,7 @@ TEST(Config, NewAdapterGetsAFullSectionWithTheDefaultFanCurves) {
   }
   const auto keys = AdapterSectionKeys();
   for (size_t i = 3; i < keys.size(); ++i)
-    EXPECT_EQ(ini.ReadString(name, keys[i], "missing"), std::to_string(expected[i - 3]))
-        << keys[i];
+    EXPECT_EQ(ini.ReadString(name, keys[i], "missing"), std::to_string(expected[i - 3])) << keys[i];
 
   const TCfgAdapterSetting* s = config.FindAdapterSetting(name);
   ASSERT_NE(s, nullptr);
@@ -137,8 +136,8 @@ TEST(Config, ExistingAdapterSectionIsReadNotRecreated) {
   EXPECT_EQ(s->UDID, "");
   EXPECT_EQ(s->AdapterName, "");
   EXPECT_EQ(s->TweakerMode, 1);
-  for (int32_t v : {s->UserGpuClock, s->UserGpuVoltage, s->UserMemClock, s->UserMemVoltage,
-                    s->FanMode})
+  for (int32_t v :
+       {s->UserGpuClock, s->UserGpuVoltage, s->UserMemClock, s->UserMemVoltage, s->FanMode})
     EXPECT_EQ(v, -1);
   for (const auto& profile : s->FanCurves)
     for (const auto& point : profile) {

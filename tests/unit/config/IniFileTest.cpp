@@ -103,8 +103,7 @@ TEST(IniFile, FirstWriteCreatesTheFileInProfileForm) {
   ini.WriteInteger("Sec", "B", -7);
   ini.WriteInteger("Other", "C", 2147483647);
   ini.WriteString("SEC", "a", "2");  // same key, other case: replaced in place
-  EXPECT_EQ(TempFolder::Read(path),
-            "[Sec]\r\nA=2\r\nB=-7\r\n\r\n[Other]\r\nC=2147483647\r\n");
+  EXPECT_EQ(TempFolder::Read(path), "[Sec]\r\nA=2\r\nB=-7\r\n\r\n[Other]\r\nC=2147483647\r\n");
   EXPECT_FALSE(TempFolder::Exists(path + ".tmp"));
 }
 
@@ -197,7 +196,9 @@ TEST(IniFile, FailedWriteLeavesThePreviousFileAndNamesThePath) {
   const Op ops[] = {
       [](TIniFile& ini) { ini.WriteString("A", "a", "2"); },
       [](TIniFile& ini) { ini.WriteInteger("B", "b", 5); },
-      [](TIniFile& ini) { ini.WriteValues("A", {{"a", "3"}, {"z", "4"}}); },
+      [](TIniFile& ini) {
+        ini.WriteValues("A", {{"a", "3"}, {"z", "4"}});
+      },
       [](TIniFile& ini) { ini.EraseSection("A"); },
   };
   for (const Case& c : cases) {

@@ -62,8 +62,8 @@ TEST(UpdateIni, EveryKeyLandsInItsField) {
   EXPECT_TRUE(ini.GetUpdateLD());
   const auto& c = ini.GetCheck();
   EXPECT_TRUE(c.Enable);
-  const int32_t numbers[] = {c.LD_CKSUM,   c.LD_VER,    c.LD_DATE, c.AP_CKSUM, c.AP_VER,
-                             c.AP_DATE,    c.DATA_CKSUM, c.ISP_CKSUM, c.ISP_VER, c.ISP_DATE};
+  const int32_t numbers[] = {c.LD_CKSUM, c.LD_VER,     c.LD_DATE,   c.AP_CKSUM, c.AP_VER,
+                             c.AP_DATE,  c.DATA_CKSUM, c.ISP_CKSUM, c.ISP_VER,  c.ISP_DATE};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(numbers[i], i + 1);
   EXPECT_EQ(c.LD_FILE, "ld.bin");
   EXPECT_EQ(c.AP_FILE, "ap.bin");
