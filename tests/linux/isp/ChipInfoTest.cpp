@@ -1,0 +1,269 @@
+// The connection step and the chip information display against the simulated controller: the
+// substitute hidapi beside the test executable presents the scenario each case writes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "isp/ChipLink.h"
+#include "isp/ISPLdCMD.h"
+#include "isp/RunOptions.h"
+#include "unit/config/TempFolder.h"
+
+namespace brumel {
+namespace {
+
+using test::TempFolder;
+
+constexpr int32_t kBenchDeviceId = 0x0416A316;
+
+class ChipInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RunOptions() = RunOptionsRecord{};
+    AdapterDisplayName().clear();
+    unsetenv("BRUMEL_SIM_LOG");
+    UseScenario("");
+  }
+  void TearDown() override {
+    SetControllerChannel(nullptr);  // closes the device before the next case changes the bench
+    unsetenv("BRUMEL_SIM_SCENARIO");
+    RunOptions() = RunOptionsRecord{};
+  }
+
+  // A scenario file of its own per text, so the simulator rebuilds the bench from it.
+  void UseScenario(const std::string& text) {
+    const std::string path = dir_.File("scenario" + std::to_string(++scenarios_) + ".ini");
+    TempFolder::Write(path, text);
+    setenv("BRUMEL_SIM_SCENARIO", path.c_str(), 1);
+  }
+
+  bool Open(int32_t interfaceNumber, bool hasId, int32_t id, std::string* printed) {
+    RunOptionsRecord& o = RunOptions();
+    o.InterfaceNumber = interfaceNumber;
+    o.HasDeviceId = hasId;
+    o.DeviceId = id;
+    ::testing::internal::CaptureStdout();
+    const bool ok = OpenControllerLink();
+    *printed = ::testing::internal::GetCapturedStdout();
+    return ok;
+  }
+
+  std::string Display() {
+    ::testing::internal::CaptureStdout();
+    PrintChipInformation();
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  // Connects over USB to the bench and returns the display.
+  std::string DisplayOverUsb() {
+    std::string printed;
+    EXPECT_TRUE(Open(0, true, kBenchDeviceId, &printed));
+    EXPECT_EQ(printed, "");
+    return Display();
+  }
+
+  TempFolder dir_;
+  int scenarios_ = 0;
+};
+
+TEST_F(ChipInfo, HealthyControllerOverUsb) {
+  EXPECT_EQ(DisplayOverUsb(),
+            "[ Configuration ]\n"
+            "Program Interface ...... USB\n"
+            "\n"
+            "[ Chip - Current]\n"
+            "FW Version ............. 0x00010203\n"
+            "FW Release ............. 0x00000007\n"
+            "FW Feature ............. 0x00000001\n"  // feature is printed before hardware
+            "HW Version ............. 0x00000002\n"
+            "Device ID .............. 0x00235100\n"
+            "Flash Mode ............. APROM (0x20)\n"
+            "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
+            "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n"
+            "\n");
+}
+
+struct LineCase {
+  const char* name;
+  const char* scenario;
+  const char* line;       // expected in the display ("" for none)
+  const char* absent;     // must not appear ("" for none)
+};
+
+class ChipInfoLines : public ChipInfo, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(ChipInfoLines, ShowsValue) {
+  const LineCase& c = GetParam();
+  UseScenario(c.scenario);
+  const std::string out = DisplayOverUsb();
+  if (*c.line) {
+    EXPECT_NE(out.find(c.line), std::string::npos) << out;
+  }
+  if (*c.absent) {
+    EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Display, ChipInfoLines,
+    ::testing::Values(
+        LineCase{"VersionAboveMarkKeepsLowByte", "[Identity]\nVersion=F0000012\n",
+                 "FW Version ............. 0x00000012\n", ""},
+        LineCase{"VersionAtMarkUnchanged", "[Identity]\nVersion=F0000000\n",
+                 "FW Version ............. 0xF0000000\n", ""},
+        LineCase{"VersionTopByteFF", "[Identity]\nVersion=FFFFFF34\n",
+                 "FW Version ............. 0x00000034\n", ""},
+        LineCase{"FlashModeLdrom02", "[Identity]\nFlashMode=02\n",
+                 "Flash Mode ............. LDROM (0x02)\n", ""},
+        LineCase{"FlashModeLdrom10", "[Identity]\nFlashMode=10\n",
+                 "Flash Mode ............. LDROM (0x10)\n", ""},
+        LineCase{"FlashModeUnknown", "[Identity]\nFlashMode=01\n",
+                 "Flash Mode ............. Unknown (0x01)\n", ""},
+        LineCase{"LdromEmpty", "[Identity]\nLdromWord=FFFFFFFF\nApromWord=00000000\n",
+                 "ROM Data ............... LDROM[ Empty ] APROM[ OK ]\n", ""},
+        LineCase{"ApromEmpty", "[Identity]\nLdromWord=00000001\nApromWord=FFFFFFFF\n",
+                 "ROM Data ............... LDROM[ OK ] APROM[ Empty ]\n", ""},
+        // Failed queries print in their failure forms.
+        LineCase{"VersionQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=A6\n",
+                 "FW Version ............. 0x00000000\nFW Release ............. 0x00000007\n",
+                 ""},
+        LineCase{"FlashModeQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=CA\n",
+                 "Flash Mode ............. Unknown (0x00)\n", ""},
+        LineCase{"ConfigQueryFails", "[Fault]\nKind=badnumber\nApplyTo=A2\n",
+                 "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n", ""},
+        LineCase{"RomQueryFailsPrintsNoRomLine", "[Fault]\nKind=badchecksum\nApplyTo=A5\n",
+                 "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n\n", "ROM Data"}),
+    [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+// /I 1 sets up no link: the configuration section still shows the images, and every chip value
+// appears in its failure form.
+TEST_F(ChipInfo, I2cInterfaceShowsImagesAndFailureForms) {
+  const std::string aprom = dir_.File("a.bin"), ldrom = dir_.File("b.bin");
+  TempFolder::Write(aprom, "abc");
+  TempFolder::Write(ldrom, std::string(258, '\xFF'));
+  RunOptionsRecord& o = RunOptions();
+  o.HasApromFile = o.HasLdromFile = true;
+  o.ApromFile = aprom;
+  o.LdromFile = ldrom;
+
+  std::string printed;
+  EXPECT_TRUE(Open(1, false, 0, &printed));
+  EXPECT_EQ(printed, "");
+  ASSERT_NE(ControllerChannel(), nullptr);
+  EXPECT_EQ(ControllerChannel()->GetInterface(), ISPLdCMD::kNoLink);
+  EXPECT_EQ(Display(),
+            "[ Configuration ]\n"
+            "Program Interface ...... I2C\n"
+            "APROM file size ........ 3 bytes (0x3)\n"
+            "APROM file checksum .... 0126\n"
+            "\n"
+            "LDROM file size ........ 258 bytes\n"
+            "LDROM file checksum .... 00FE\n"
+            "[ Chip - Current]\n"
+            "FW Version ............. 0x00000000\n"
+            "FW Release ............. 0x00000000\n"
+            "FW Feature ............. 0x00000000\n"
+            "HW Version ............. 0x00000000\n"
+            "Device ID .............. 0x00000000\n"
+            "Flash Mode ............. Unknown (0x00)\n"
+            "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n"
+            "\n");
+}
+
+TEST_F(ChipInfo, ImageThatIsAFolderShowsOnlyTheLoaderMessage) {
+  RunOptionsRecord& o = RunOptions();
+  o.HasApromFile = true;
+  o.ApromFile = dir_.File("");  // the temp folder itself
+  std::string printed;
+  ASSERT_TRUE(Open(1, false, 0, &printed));
+  const std::string out = Display();
+  EXPECT_EQ(out.rfind("[ Configuration ]\nProgram Interface ...... I2C\nTHis is a folder\n\n", 0),
+            0u)
+      << out;
+  EXPECT_EQ(out.find("APROM file"), std::string::npos) << out;
+}
+
+TEST_F(ChipInfo, AdapterLineFollowsInterfaceWhenNamed) {
+  AdapterDisplayName() = "Radeon Sim";
+  std::string printed;
+  ASSERT_TRUE(Open(1, false, 0, &printed));
+  const std::string out = Display();
+  EXPECT_EQ(out.rfind("[ Configuration ]\nProgram Interface ...... I2C\n"
+                      "Adapter ................ Radeon Sim\n\n",
+                      0),
+            0u)
+      << out;
+}
+
+TEST_F(ChipInfo, NoChannelPrintsNoChipValues) {
+  SetControllerChannel(nullptr);
+  RunOptions().InterfaceNumber = 0;
+  EXPECT_EQ(Display(), "[ Configuration ]\nProgram Interface ...... USB\n\n[ Chip - Current]\n\n");
+}
+
+// ---- connection step ----
+
+TEST_F(ChipInfo, UsbWithoutDeviceIdIsFalseAndSilent) {
+  std::string printed;
+  EXPECT_FALSE(Open(0, false, 0, &printed));
+  EXPECT_EQ(printed, "");
+  EXPECT_FALSE(Open(0, true, -1, &printed));
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(ChipInfo, UsbOpensFallbackDeviceSilently) {
+  std::string printed;
+  EXPECT_TRUE(Open(0, true, 0x12345678, &printed));
+  EXPECT_EQ(printed, "");
+  ASSERT_NE(ControllerChannel(), nullptr);
+  EXPECT_TRUE(ControllerChannel()->IsConnected());
+  EXPECT_EQ(ControllerChannel()->GetOpenedProductId(), 0xA316u);
+}
+
+TEST_F(ChipInfo, UsbWithNoMatchingDevicePrintsFailStatus) {
+  UseScenario("[Device]\nVendorId=1234\nProductId=5678\n");
+  std::string printed;
+  EXPECT_FALSE(Open(0, true, 0x11112222, &printed));
+  EXPECT_EQ(printed, "USB Connection                    [ Fail ]\n");
+}
+
+TEST_F(ChipInfo, ConnectionStepReplacesTheChannel) {
+  std::string printed;
+  ASSERT_TRUE(Open(0, true, kBenchDeviceId, &printed));
+  ASSERT_TRUE(ControllerChannel()->IsConnected());
+  ASSERT_TRUE(Open(1, false, 0, &printed));
+  EXPECT_FALSE(ControllerChannel()->IsConnected());
+  EXPECT_EQ(ControllerChannel()->GetInterface(), ISPLdCMD::kNoLink);
+}
+
+struct GpuCase {
+  int32_t interfaceNumber;
+  int line;
+};
+
+class ChipInfoGpu : public ChipInfo, public ::testing::WithParamInterface<GpuCase> {};
+
+// Without the adapter enumerator the GPU links take the path of an absent display library.
+TEST_P(ChipInfoGpu, SetsI2cTargetAndReportsNoDisplayLibrary) {
+  std::string printed;
+  EXPECT_TRUE(Open(GetParam().interfaceNumber, false, 0, &printed));
+  EXPECT_EQ(printed, "Can't Init ADL\n");
+  ISPLdCMD* channel = ControllerChannel();
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->GetInterface(), ISPLdCMD::kGpuI2c);
+  EXPECT_EQ(channel->GetI2cAdapterIndex(), 0);
+  EXPECT_EQ(channel->GetI2cAddress(), 0x6C);
+  EXPECT_EQ(channel->GetI2cLine(), GetParam().line);
+  EXPECT_FALSE(channel->IsConnected());
+  EXPECT_EQ(AdapterDisplayName(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Connect, ChipInfoGpu,
+                         ::testing::Values(GpuCase{2, 1}, GpuCase{3, 4}),
+                         [](const ::testing::TestParamInfo<GpuCase>& info) {
+                           return "Interface" + std::to_string(info.param.interfaceNumber);
+                         });
+
+}  // namespace
+}  // namespace brumel
