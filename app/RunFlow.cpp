@@ -5,8 +5,10 @@
 
 #include "app/Options.h"
 #include "config/Config.h"
+#include "isp/ChipLink.h"
 #include "isp/RunOptions.h"
 #include "isp/UpdateIni.h"
+#include "led/LedReports.h"
 #include "platform/CommandLine.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
@@ -47,6 +49,16 @@ int RunSteps(int argc, char** argv) {
   TConsole::SetCursorVisible(false);
   TConsole::SetInputMode(false);
   if (o.AutoMode) TConsole::SetWindowHidden(true);
+
+  const bool connected = OpenControllerLink();
+  std::printf("\n");
+  if (o.HasMode && connected) {
+    // Every mode, the music mode 6 included, goes out as mode reports for now.
+    SendModePackets(o.Mode, o.Red, o.Green, o.Blue, o.Param, o.AllZones);
+    plat::ConsolePause();
+  } else if (o.InterfaceNumber != 0) {
+    PrintChipInformation();
+  }
 
   FinishRun();
   return 0;
