@@ -1,0 +1,156 @@
+// The connection step, the lighting modes and the information display as a whole run shows
+// them. The lighting-mode cases drive the simulated controller (the substitute hidapi put
+// beside the tool) and read what it received from its log.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+
+namespace e2e {
+namespace {
+
+const char kHidLibrary[] = "libhidapi-hidraw.so.0";
+const char kPause[] = "Press any key to continue . . . \n";
+const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
+
+// "00 10 00 k ..." as the simulator logs a 65-byte report: the given head, then zeros.
+std::string ReportHex(const std::vector<int>& head) {
+  std::string s;
+  char buf[4];
+  for (size_t i = 0; i < 65; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", i < head.size() ? head[i] : 0);
+    if (i) s += ' ';
+    s += buf;
+  }
+  return s;
+}
+
+// The hex part of every line of the simulator's log.
+std::vector<std::string> LoggedReports(const std::string& log) {
+  std::vector<std::string> out;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) out.push_back(line.substr(0, line.find(" |")));
+  return out;
+}
+
+class ChipLinkRun : public ToolRun {
+ protected:
+  // A run with the simulated controller beside the tool.
+  RunResult RunOnBench(std::vector<std::string> args, std::string scenario = {}) {
+    RunSpec spec;
+    spec.args = std::move(args);
+    spec.stdinBytes = "k";
+    const std::string library = SimFile(kHidLibrary);
+    EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
+    spec.files.push_back(ExtraFile::Copy(kHidLibrary, library));
+    spec.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
+    if (scenario.empty()) {
+      spec.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
+    } else {
+      spec.files.push_back(ExtraFile::Text("scenario.ini", scenario));
+      spec.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+    }
+    return RunTool(spec);
+  }
+  std::vector<std::string> Received() { return LoggedReports(folder_.Read("sim.log")); }
+};
+
+TEST_F(ChipLinkRun, LinuxOnly_ModeSentZoneByZone) {
+  RunResult r = RunOnBench({"/I", "0", "/ID", "0416A316", "/MODE", "3"});
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, std::string("\n") + kPause) << r.Describe();
+  std::vector<std::string> expected;
+  for (int k = 0; k < 8; ++k) {
+    expected.push_back(ReportHex({0x00, 0x10, 0x00, k, 0x03, 0xFF, 0x00, 0x00, 0x50, 0xFF, 0x00}));
+  }
+  EXPECT_EQ(Received(), expected) << r.Describe();
+  // The simulator shows the lit LEDs to whoever watches.
+  EXPECT_NE(r.err.find("zone 7 mode 03 colour FF 00 00"), std::string::npos) << r.Describe();
+  EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
+}
+
+TEST_F(ChipLinkRun, LinuxOnly_ModeSentToAllZonesAtOnce) {
+  RunResult r = RunOnBench({"/I", "0", "/ID", "0416A316", "/MODE", "1:0:FF:0:20:1"});
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, std::string("\n") + kPause) << r.Describe();
+  EXPECT_EQ(Received(), std::vector<std::string>{ReportHex(
+                            {0x00, 0x10, 0x00, 0x00, 0x01, 0x00, 0xFF, 0x00, 0x20, 0xFF, 0x01})})
+      << r.Describe();
+}
+
+// Without /ID the connection step gives up silently: no report, no pause.
+TEST_F(ChipLinkRun, LinuxOnly_ModeWithoutDeviceIdSendsNothing) {
+  RunResult r = RunOnBench({"/I", "0", "/MODE", "1"});
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, "\n") << r.Describe();
+  EXPECT_FALSE(r.Left("sim.log")) << r.Describe();
+}
+
+// Only a device under other ids is plugged in: neither the requested id nor the fallback opens.
+TEST_F(ChipLinkRun, LinuxOnly_ModeWithControllerUnpluggedSendsNothing) {
+  RunResult r = RunOnBench({"/I", "0", "/ID", "0416A316", "/MODE", "1"},
+                           "[Device]\nVendorId=1234\nProductId=5678\n");
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, std::string(kUsbFail) + "\n") << r.Describe();
+  EXPECT_FALSE(r.Left("sim.log")) << r.Describe();
+}
+
+// No HID library beside the tool and no controller anywhere.
+TEST_F(ChipLinkRun, ModeWithoutControllerShowsUsbFail) {
+  RunResult r = RunTool({"/I", "0", "/ID", "0416A316", "/MODE", "1"});
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, std::string(kUsbFail) + "\n") << r.Describe();
+  EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
+}
+
+// /I 1 sets up no link: the display shows the images and every chip value in its failure form.
+TEST_F(ChipLinkRun, InformationDisplayOverI2c) {
+  RunSpec spec;
+  spec.args = {"/I", "1", "/UA", "a.bin", "/UL", "b.bin"};
+  spec.files = {ExtraFile::Text("a.bin", "abc"),
+                ExtraFile::Text("b.bin", std::string(258, '\xFF'))};
+  RunResult r = RunTool(spec);
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out,
+            "\n"
+            "[ Configuration ]\n"
+            "Program Interface ...... I2C\n"
+            "APROM file size ........ 3 bytes (0x3)\n"
+            "APROM file checksum .... 0126\n"
+            "\n"
+            "LDROM file size ........ 258 bytes\n"
+            "LDROM file checksum .... 00FE\n"
+            "[ Chip - Current]\n"
+            "FW Version ............. 0x00000000\n"
+            "FW Release ............. 0x00000000\n"
+            "FW Feature ............. 0x00000000\n"
+            "HW Version ............. 0x00000000\n"
+            "Device ID .............. 0x00000000\n"
+            "Flash Mode ............. Unknown (0x00)\n"
+            "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n"
+            "\n")
+      << r.Describe();
+  EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
+}
+
+// A controller that opens makes the connection step print nothing; /I 0 without a mode or a
+// test option then selects no job.
+TEST_F(ChipLinkRun, LinuxOnly_UsbConnectionIsSilent) {
+  RunResult r = RunOnBench({"/I", "0", "/ID", "0416A316"});
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, "\n") << r.Describe();
+}
+
+}  // namespace
+}  // namespace e2e
