@@ -1,0 +1,64 @@
+// HID devices of the system: finding them by vendor and product id, opening them, and moving
+// whole reports with every transfer bounded by a timeout.
+//
+// Windows: "hid.dll" loaded at run time, SetupAPI enumeration and overlapped file I/O.
+// Linux: hidapi ("libhidapi-hidraw.so.0") loaded at run time, beside the executable first; the
+// library is loaded and initialised once per process and stays loaded. A missing library, or a
+// missing entry point, means that no device is found.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// An open device: a file handle on Windows, a hidapi device on Linux.
+using HidHandle = void*;
+// The invalid handle value (all bits set).
+HidHandle InvalidHidHandle();
+
+enum class HidAccess { Read, Write, ReadWrite };
+
+// One user's binding to the HID library, with the completion events of its reads and writes.
+// One thread at a time uses an object.
+class HidLibrary {
+ public:
+  HidLibrary();
+  ~HidLibrary();
+  HidLibrary(const HidLibrary&) = delete;
+  HidLibrary& operator=(const HidLibrary&) = delete;
+
+  // Paths of the present HID devices whose vendor id is vendorId and whose product id is one of
+  // productIds, in enumeration order, each path once. False (paths empty) when the devices could
+  // not be listed: library or entry point missing, no device set, out of memory.
+  bool FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
+                   std::vector<std::string>& paths);
+
+  // Opens a device path for transfers; InvalidHidHandle() when that fails.
+  HidHandle Open(const std::string& path, HidAccess access);
+
+  // One transfer of length bytes (report id first), waiting at most timeoutMs. count (may be
+  // null) receives the bytes moved, 0 on failure. A transfer still pending when the time is up
+  // is cancelled, and the cancellation waited for, before the call returns false: nothing
+  // completes into the buffer afterwards.
+  // Linux: a read returns the report id 0 followed by the report's data bytes.
+  bool Read(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t* count,
+            uint32_t timeoutMs);
+  bool Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* count,
+             uint32_t timeoutMs);
+
+  // Cancels transfers pending on the handle. Invalid handles are ignored.
+  void Cancel(HidHandle handle);
+  // Closes the handle. Invalid handles are ignored.
+  void Close(HidHandle handle);
+
+ private:
+#ifdef _WIN32
+  void* readEvent_ = nullptr;   // manual-reset completion events
+  void* writeEvent_ = nullptr;
+  void* module_ = nullptr;      // hid.dll
+#endif
+};
+
+}  // namespace plat

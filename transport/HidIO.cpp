@@ -1,0 +1,99 @@
+#include "transport/HidIO.h"
+
+namespace brumel {
+
+namespace {
+
+bool IsValid(plat::HidHandle handle) { return handle && handle != plat::InvalidHidHandle(); }
+
+}  // namespace
+
+CHidIO::CHidIO() = default;
+
+// The library goes before the sharing area (members are destroyed in reverse order).
+CHidIO::~CHidIO() { CloseDevice(); }
+
+bool CHidIO::OpenDevice(bool separateHandles, uint16_t vendorId, uint16_t productId1,
+                        uint16_t productId2, uint16_t productId3) {
+  CloseDevice();
+  SeparateHandles = separateHandles;
+
+  const uint16_t productIds[3] = {productId1, productId2, productId3};
+  std::vector<std::string> paths;
+  if (!Hid.FindDevices(vendorId, productIds, paths)) return false;
+
+  for (const std::string& path : paths) {
+    // A device whose handle could not be opened keeps its place, with the invalid handle.
+    if (SeparateHandles) {
+      ReadHandles.push_back(Hid.Open(path, plat::HidAccess::Read));
+      WriteHandles.push_back(Hid.Open(path, plat::HidAccess::Write));
+    } else {
+      const plat::HidHandle both = Hid.Open(path, plat::HidAccess::ReadWrite);
+      ReadHandles.push_back(both);
+      WriteHandles.push_back(both);
+    }
+    DevicePaths.push_back(path);
+  }
+  SelectDevice(0);
+  return !DevicePaths.empty();
+}
+
+void CHidIO::CloseDevice() {
+  for (plat::HidHandle handle : ReadHandles) Hid.Cancel(handle);
+  if (SeparateHandles) {
+    for (plat::HidHandle handle : WriteHandles) Hid.Cancel(handle);
+  }
+  for (plat::HidHandle& handle : ReadHandles) {
+    if (IsValid(handle)) Hid.Close(handle);
+    handle = plat::InvalidHidHandle();
+  }
+  // Without separate handles the write list holds the read handles, closed above.
+  if (SeparateHandles) {
+    for (plat::HidHandle& handle : WriteHandles) {
+      if (IsValid(handle)) Hid.Close(handle);
+      handle = plat::InvalidHidHandle();
+    }
+  }
+  ReadHandles.clear();
+  WriteHandles.clear();
+  DevicePaths.clear();
+}
+
+uint32_t CHidIO::SelectDevice(uint32_t index) {
+  HidShareArea.Close();
+  const uint32_t previous = SelectedIndex;
+  SelectedIndex = index;
+  if (index < DevicePaths.size()) {
+    HidShareArea.SetName(ShareBaseName(DevicePaths[index]));
+    HidShareArea.Open();
+  }
+  return previous;
+}
+
+bool CHidIO::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs) {
+  if (count) *count = 0;
+  if (SelectedIndex >= ReadHandles.size()) return false;
+  const plat::HidHandle handle = ReadHandles[SelectedIndex];
+  if (!IsValid(handle)) return false;
+  return Hid.Read(handle, buffer, length, count, timeoutMs);
+}
+
+bool CHidIO::Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs) {
+  if (count) *count = 0;
+  if (SelectedIndex >= WriteHandles.size()) return false;
+  const plat::HidHandle handle = WriteHandles[SelectedIndex];
+  if (!IsValid(handle)) return false;
+  return Hid.Write(handle, buffer, length, count, timeoutMs);
+}
+
+std::string CHidIO::ShareBaseName(const std::string& devicePath) {
+  std::string name = devicePath;
+  for (char& c : name) {
+    const bool letterOrDigit =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit) c = '_';
+  }
+  return name;
+}
+
+}  // namespace brumel
