@@ -73,11 +73,26 @@ struct Bench {
   std::wstring error;  // last error of a call without a device handle
 };
 
-// Never destroyed: handles may still be open when the process exits.
+std::mutex g_benchCreation;
+Bench* g_bench = nullptr;
+
 Bench& GetBench() {
-  static Bench* bench = new Bench;
-  return *bench;
+  std::lock_guard<std::mutex> hold(g_benchCreation);
+  if (!g_bench) g_bench = new Bench;
+  return *g_bench;
 }
+
+// Frees the state when the library is unloaded or the process ends, unless a handle is still
+// open: a caller could still close it, so the state is then left alone.
+struct BenchRelease {
+  ~BenchRelease() {
+    std::lock_guard<std::mutex> hold(g_benchCreation);
+    if (g_bench && g_bench->openHandles == 0) {
+      delete g_bench;
+      g_bench = nullptr;
+    }
+  }
+} g_benchRelease;
 
 // (Re)builds the devices from the scenario when it was not read yet, or when the variable or
 // the file changed while no device is open. Call with the lock held.

@@ -45,7 +45,7 @@ struct DeviceSpec {
 };
 
 struct Scenario {
-  std::vector<DeviceSpec> devices{DeviceSpec{}};  // one or two HID devices
+  std::vector<DeviceSpec> devices = std::vector<DeviceSpec>(1);  // one or two HID devices
   unsigned usageEntries = 2;  // enumeration records per device (one per top-level usage)
   Identity identity;
   std::map<uint32_t, uint8_t> buttons;  // n-th read-buttons report (from 1) -> button bits

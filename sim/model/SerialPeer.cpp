@@ -138,9 +138,9 @@ void SerialPeer::Run() {
     if (!out.received) {
       // The controller is gone: hang the line up so the tool's reads and writes fail.
       ShowNotice("serial line " + slavePath_ + " unplugged");
+      hungUp_ = true;
       ::close(master_);
       master_ = -1;
-      hungUp_ = true;
       replies.clear();
       continue;
     }

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include "sim/model/Scenario.h"
+
+using brumel::sim::FaultKind;
+using brumel::sim::FaultTarget;
+using brumel::sim::ParseScenario;
+using brumel::sim::Scenario;
+
+namespace {
+
+TEST(SimScenario, EmptyTextIsTheHealthyDefaultController) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario("", s, error)) << error;
+  ASSERT_EQ(s.devices.size(), 1u);
+  EXPECT_EQ(s.devices[0].vendorId, 0x0416);
+  EXPECT_EQ(s.devices[0].productId, 0xA316);
+  EXPECT_EQ(s.usageEntries, 2u);
+  EXPECT_EQ(s.identity.version, 0x00010203u);
+  EXPECT_EQ(s.identity.flashMode, 0x20u);
+  EXPECT_TRUE(s.buttons.empty());
+  EXPECT_EQ(s.fault.kind, FaultKind::kNone);
+  EXPECT_EQ(s.fault.unplugAfter, 0u);
+}
+
+TEST(SimScenario, ReadsEverySectionWhateverTheCaseAndOrder) {
+  const char* text =
+      "\xEF\xBB\xBF; a bench with two controllers\r\n"
+      "[fault]\r\n"
+      "kind = BadChecksum   ; only GetVersion\n"
+      "ApplyTo=a6\n"
+      "From=2\nCount=3\nDelayMs=250\nUnplugAfter=9\n"
+      "[Device]\n"
+      "ProductId2=3F00\n"
+      "Count=2\n"
+      "VendorId=0x1234\n"
+      "ProductId=abcd\n"
+      "UsageEntries=1\n"
+      "[Identity]\n"
+      "Version=F0000012\nRelease=0x2\nHardware=3\nFeature=4\nDeviceId=00235100\n"
+      "FlashMode=10\nConfig0=FFFFFF7F\nConfig1=1F000\nLdromWord=FFFFFFFF\nApromWord=0\n"
+      "[Buttons]\n"
+      "Script=3:04, 5:1,7:FF\n";
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario(text, s, error)) << error;
+  ASSERT_EQ(s.devices.size(), 2u);
+  EXPECT_EQ(s.devices[0].vendorId, 0x1234);
+  EXPECT_EQ(s.devices[0].productId, 0xABCD);
+  EXPECT_EQ(s.devices[1].vendorId, 0x1234);  // the second device takes the first one's vendor
+  EXPECT_EQ(s.devices[1].productId, 0x3F00);
+  EXPECT_EQ(s.usageEntries, 1u);
+  EXPECT_EQ(s.identity.version, 0xF0000012u);
+  EXPECT_EQ(s.identity.config1, 0x1F000u);
+  EXPECT_EQ(s.identity.ldromWord, 0xFFFFFFFFu);
+  EXPECT_EQ(s.identity.apromWord, 0u);
+  EXPECT_EQ(s.buttons, (std::map<uint32_t, uint8_t>{{3, 0x04}, {5, 0x01}, {7, 0xFF}}));
+  EXPECT_EQ(s.fault.kind, FaultKind::kBadChecksum);
+  EXPECT_EQ(s.fault.target, FaultTarget::kCommand);
+  EXPECT_EQ(s.fault.command, 0xA6);
+  EXPECT_EQ(s.fault.from, 2u);
+  EXPECT_EQ(s.fault.count, 3u);
+  EXPECT_EQ(s.fault.delayMs, 250u);
+  EXPECT_EQ(s.fault.unplugAfter, 9u);
+}
+
+TEST(SimScenario, RejectsWhatDoesNotReadWithTheLineNamed) {
+  struct Case {
+    const char* text;
+    const char* expected;  // part of the message
+  };
+  const Case cases[] = {
+      {"[Device]\nVendorId=10000\n", "line 2: VendorId=10000"},
+      {"[Device]\nVendorId=0416\nvendorid=0416\n", "line 3: key \"vendorid\" given twice"},
+      {"[Device]\nCount=3\n", "expected 1 or 2"},
+      {"[Device]\nProductId2=3F00\n", "need Count=2"},
+      {"[Identity]\nVersion=123456789\n", "32-bit"},
+      {"[Identity]\nVersion=\n", "32-bit"},
+      {"[Identity]\nColour=1\n", "unknown key \"Colour\""},
+      {"[Lights]\n", "unknown section [Lights]"},
+      {"Version=1\n", "line 1: key \"Version\" outside any section"},
+      {"[Identity\n", "without \"]\""},
+      {"[Identity]\njust text\n", "line 2: expected Key=Value"},
+      {"[Buttons]\nScript=0:01\n", "\"0:01\" is not N:BITS"},
+      {"[Buttons]\nScript=3:100\n", "\"3:100\" is not N:BITS"},
+      {"[Buttons]\nScript=3\n", "\"3\" is not N:BITS"},
+      {"[Buttons]\nScript=3:01,3:02\n", "scripted twice"},
+      {"[Fault]\nKind=slow\n", "expected none, noreply"},
+      {"[Fault]\nApplyTo=usb\n", "expected all, isp, led"},
+      {"[Fault]\nFrom=0\n", "from 1"},
+      {"[Fault]\nDelayMs=-5\n", "decimal number"},
+      {"[Fault]\nUnplugAfter=0x10\n", "decimal number"},
+  };
+  for (const Case& c : cases) {
+    Scenario s;
+    std::string error;
+    EXPECT_FALSE(ParseScenario(c.text, s, error)) << c.text;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.text << " -> " << error;
+  }
+}
+
+}  // namespace
