@@ -14,14 +14,15 @@ namespace plat {
 
 namespace {
 
-// Waits until fd is ready for events or the deadline passes. True when ready.
+// Waits until fd is ready for events or the deadline passes. False on time-out, and when the
+// line hung up or failed without being ready.
 bool WaitReady(int fd, short events, uint64_t deadline) {
   for (;;) {
     uint64_t now = MonotonicMs();
     if (now >= deadline) return false;
     pollfd p{fd, events, 0};
     int r = poll(&p, 1, static_cast<int>(deadline - now));
-    if (r > 0) return (p.revents & (events | POLLERR | POLLHUP | POLLNVAL)) != 0;
+    if (r > 0) return (p.revents & events) != 0;
     if (r < 0 && errno != EINTR) return false;
   }
 }
@@ -96,8 +97,8 @@ bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeo
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
-    // End of file (the line hung up) or an error other than "nothing there yet" ends the read.
-    if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    // A raw line without a minimum count reads 0 bytes when nothing is there yet.
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
     if (!WaitReady(fd_, POLLIN, deadline)) break;
   }
   if (count) *count = got;
