@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "platform/ProcessId.h"
+
+namespace plat {
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+}  // namespace plat

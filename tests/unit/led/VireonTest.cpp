@@ -1,0 +1,259 @@
+// The colour and button rounds without a controller: what the operator sees and how keys and
+// presses are judged. The rounds against the simulated controller are in tests/linux/led.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "isp/ChipLink.h"
+#include "isp/ISPLdCMD.h"
+#include "led/Random.h"
+#include "led/Vireonrun.h"
+
+namespace brumel {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Keys of a scripted operator: kRight types the digit of the lit colour, kWrongDigit another
+// digit; anything else is typed as it is (-1: end of input).
+constexpr int kRight = 1000;
+constexpr int kWrongDigit = 1001;
+
+class Vireon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetControllerChannel(nullptr);
+    TVireon::ResetState();
+    TVireon::SetSeedSource([this] { return seed_; });
+    TVireon::SetPollWait([this](unsigned ms) { waits_.push_back(ms); });
+    TVireon::SetKeySource([this] { return NextKey(); });
+  }
+  void TearDown() override {
+    TVireon::SetKeySource({});
+    TVireon::SetPollWait({});
+    TVireon::SetSeedSource({});
+    TVireon::ResetState();
+  }
+
+  std::string Captured(const std::function<void()>& run) {
+    ::testing::internal::CaptureStdout();
+    run();
+    std::fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+  }
+
+  // Runs one colour round; `lit_` is the colour it lit (-1 when none).
+  bool ColourRound(std::vector<int> keys, std::string* out = nullptr) {
+    keys_ = std::move(keys);
+    keysRead_ = 0;
+    before_ = TVireon::TestedColors;
+    bool passed = false;
+    const std::string text = Captured([&] { passed = GetVireon()->ColorTest(0, 3); });
+    if (out) *out = text;
+    const uint8_t fresh = static_cast<uint8_t>(TVireon::TestedColors & ~before_);
+    lit_ = -1;
+    for (int c = 0; c < kColorCount; ++c)
+      if (fresh == (1u << c)) lit_ = c;
+    return passed;
+  }
+
+  int NextKey() {
+    const size_t i = keysRead_++;
+    if (i >= keys_.size()) return -1;
+    const uint8_t fresh = static_cast<uint8_t>(TVireon::TestedColors & ~before_);
+    int right = -1;
+    for (int c = 0; c < kColorCount; ++c)
+      if (fresh == (1u << c)) right = TVireon::ColorToDigit.at(c);
+    if (keys_[i] == kRight) return '0' + right;
+    if (keys_[i] == kWrongDigit) return '0' + (right + 1) % 10;
+    return keys_[i];
+  }
+
+  uint32_t seed_ = 12345;
+  std::vector<int> keys_;
+  size_t keysRead_ = 0;
+  uint8_t before_ = 0;
+  int lit_ = -1;
+  std::vector<unsigned> waits_;
+};
+
+// ---- colour code ------------------------------------------------------------------------------
+
+TEST_F(Vireon, EveryRoundShowsFourDifferentDigitsOnFourDifferentColours) {
+  std::vector<uint32_t> seeds{0, 1, 2, 41, 12345, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+  for (uint32_t s = 1000; s < 1500; ++s) seeds.push_back(s * 7919u);
+  // Seeds whose first 30 colour draws miss a colour: the round draws on until all four are in.
+  int short30 = 0;
+  for (uint32_t s = 0; s < 20000 && short30 < 3; ++s) {
+    TRandom rng(s);
+    std::set<int32_t> seen;
+    for (int i = 0; i < 30; ++i) seen.insert(ScaleDraw(rng.Next(), kColorCount));
+    if (seen.size() < 4) {
+      seeds.push_back(s);
+      ++short30;
+    }
+  }
+  ASSERT_GT(short30, 0);
+
+  for (uint32_t seed : seeds) {
+    seed_ = seed;
+    TVireon::Digits.fill(-1);
+    TVireon::Colors.fill(-1);
+    Captured([] { GetVireon()->MakeColorCode(); });
+    std::set<int32_t> digits(TVireon::Digits.begin(), TVireon::Digits.end());
+    std::set<int32_t> colours(TVireon::Colors.begin(), TVireon::Colors.end());
+    ASSERT_EQ(digits.size(), 4u) << "seed " << seed;
+    ASSERT_EQ(colours, (std::set<int32_t>{0, 1, 2, 3})) << "seed " << seed;
+    ASSERT_GE(*digits.begin(), 0) << "seed " << seed;
+    ASSERT_LE(*digits.rbegin(), 9) << "seed " << seed;
+    ASSERT_EQ(TVireon::ColorToDigit.size(), 4u);
+    for (size_t slot = 0; slot < 4; ++slot) {
+      ASSERT_EQ(TVireon::ColorToDigit.at(TVireon::Colors[slot]), TVireon::Digits[slot]);
+    }
+  }
+}
+
+TEST_F(Vireon, TheSameSeedGivesTheSameRound) {
+  seed_ = 1614643200u + 4242u;
+  TVireon::Digits.fill(-1);
+  TVireon::Colors.fill(-1);
+  const std::string first = Captured([] { GetVireon()->MakeColorCode(); });
+  const auto digits = TVireon::Digits;
+  const auto colours = TVireon::Colors;
+  TVireon::Digits.fill(-1);
+  TVireon::Colors.fill(-1);
+  const std::string second = Captured([] { GetVireon()->MakeColorCode(); });
+  EXPECT_EQ(TVireon::Digits, digits);
+  EXPECT_EQ(TVireon::Colors, colours);
+  EXPECT_EQ(second, first);
+}
+
+TEST_F(Vireon, TilesRunRedGreenBlueWhiteThenAPlainCopy) {
+  TVireon::Digits.fill(-1);
+  TVireon::Colors.fill(-1);
+  const std::vector<std::string> lines =
+      Lines(Captured([] { GetVireon()->MakeColorCode(); }));
+  ASSERT_EQ(lines.size(), 14u);
+  for (int row = 0; row < kGlyphRows; ++row) {
+    std::string expected;
+    for (int colour = 0; colour < kColorCount; ++colour) {
+      expected += TVireon::DigitGlyphs[TVireon::ColorToDigit.at(colour)][row];
+    }
+    EXPECT_EQ(lines[row].size(), 68u);
+    EXPECT_EQ(lines[row], expected) << "row " << row;
+    EXPECT_EQ(lines[kGlyphRows + row], expected) << "plain row " << row;
+  }
+}
+
+TEST_F(Vireon, GlyphsAreSevenRowsOfSeventeenWithBlankFirstAndLastRows) {
+  const std::string blank(kGlyphWidth, ' ');
+  for (const Glyph& g : TVireon::DigitGlyphs) {
+    EXPECT_EQ(g[0], blank);
+    EXPECT_EQ(g[6], blank);
+  }
+  EXPECT_EQ(std::string(TVireon::DigitGlyphs[8][3]), "    888888888    ");
+  EXPECT_EQ(std::string(TVireon::DigitGlyphs[7][3]), "         777     ");
+  EXPECT_EQ(std::string(TVireon::ButtonGlyphs[0][3]), "    +++++++++    ");
+  EXPECT_EQ(std::string(TVireon::ButtonGlyphs[1][3]), "    ---------    ");
+  for (int k = 2; k < kButtonCount; ++k) {
+    for (int row = 0; row < kGlyphRows; ++row)
+      EXPECT_STREQ(TVireon::ButtonGlyphs[k][row], TVireon::DigitGlyphs[k - 1][row]);
+  }
+}
+
+// ---- colour rounds ----------------------------------------------------------------------------
+
+TEST_F(Vireon, ThreeWrongKeysFailTheRoundCountingDown) {
+  std::string out;
+  EXPECT_FALSE(ColourRound({'x', kWrongDigit, -1}, &out));
+  EXPECT_EQ(keysRead_, 3u);
+  const std::string prompt = "Please enter COLOR CODE: ";
+  const size_t tiles = out.find(prompt);
+  ASSERT_NE(tiles, std::string::npos) << out;
+  EXPECT_EQ(out.substr(tiles), prompt + "PLEASE TRY AGAIN (Remaining: 2)\n" + prompt +
+                                   "PLEASE TRY AGAIN (Remaining: 1)\n" + prompt +
+                                   "PLEASE TRY AGAIN (Remaining: 0)\n");
+  EXPECT_NE(lit_, -1);
+}
+
+TEST_F(Vireon, EndOfInputFailsTheRoundWithoutWaiting) {
+  // No key will ever come: each read gives -1 at once, a wrong key.
+  EXPECT_FALSE(ColourRound({}));
+  EXPECT_EQ(keysRead_, 3u);
+}
+
+TEST_F(Vireon, RightKeyAtTheSecondTryPassesAfterOneRetryMessage) {
+  std::string out;
+  EXPECT_TRUE(ColourRound({kWrongDigit, kRight}, &out));
+  EXPECT_EQ(keysRead_, 2u);
+  const std::string prompt = "Please enter COLOR CODE: ";
+  EXPECT_EQ(out.substr(out.find(prompt)),
+            prompt + "PLEASE TRY AGAIN (Remaining: 2)\n" + prompt);
+}
+
+TEST_F(Vireon, FourRoundsLightFourDifferentColoursAndAFifthHasNoneLeft) {
+  std::set<int> lit;
+  for (int round = 0; round < 4; ++round) {
+    seed_ = 777u + static_cast<uint32_t>(round);  // a new second each round
+    ASSERT_TRUE(ColourRound({kRight})) << "round " << round;
+    lit.insert(lit_);
+  }
+  EXPECT_EQ(lit, (std::set<int>{0, 1, 2, 3}));
+  EXPECT_EQ(TVireon::TestedColors, 0x0F);
+  EXPECT_FALSE(ColourRound({kRight}));
+  EXPECT_EQ(keysRead_, 0u);
+}
+
+TEST_F(Vireon, AFailedRoundKeepsItsColourLit) {
+  seed_ = 1;
+  EXPECT_FALSE(ColourRound({}));
+  const int failed = lit_;
+  ASSERT_NE(failed, -1);
+  seed_ = 1;  // the very same round order again
+  EXPECT_TRUE(ColourRound({kRight}));
+  EXPECT_NE(lit_, failed);
+  EXPECT_EQ(TVireon::TestedColors, (1u << failed) | (1u << lit_));
+}
+
+// ---- button rounds without a controller -------------------------------------------------------
+
+TEST_F(Vireon, WithoutAChannelEveryPollIsAWrongPress) {
+  EXPECT_EQ(GetVireon()->PollButtons(), 0xFF);
+  std::string out = Captured([] { EXPECT_FALSE(GetVireon()->ButtonTest(0, 3)); });
+  std::string expected;
+  for (const char* row : TVireon::ButtonGlyphs[0]) expected += std::string(row) + "\n";
+  expected += "\nPlease press button [ + ]\n"
+              "PLEASE TRY AGAIN (Remaining: 2)\n"
+              "PLEASE TRY AGAIN (Remaining: 1)\n"
+              "PLEASE TRY AGAIN (Remaining: 0)\n";
+  EXPECT_EQ(out, expected);
+  // A wait follows each poll that does not end the round.
+  EXPECT_EQ(waits_, (std::vector<unsigned>{1000, 1000}));
+  EXPECT_EQ(TVireon::ButtonIndex, 1);
+}
+
+TEST_F(Vireon, FiveButtonRoundsAskForEachButtonInOrderThenStartOver) {
+  for (int round = 0; round < 5; ++round) {
+    const std::string out = Captured([] { GetVireon()->ButtonTest(7, 3); });
+    EXPECT_NE(out.find(std::string("Please press button [ ") + TVireon::ButtonNames[round] +
+                       " ]\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(std::string(TVireon::ButtonGlyphs[round][3]) + "\n"), std::string::npos);
+  }
+  EXPECT_EQ(TVireon::ButtonIndex, 0);
+  EXPECT_EQ(TVireon::LastInterface, 7);
+}
+
+}  // namespace
+}  // namespace brumel
