@@ -2,11 +2,11 @@
 // named by BRUMEL_SIM_SCENARIO through the hidapi entry points, with hidraw's report handling:
 // writes carry the report id 0 in front of the 64 report bytes, reads deliver the 64 report
 // bytes without it. State is per process (the library lives in the tool's process).
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>

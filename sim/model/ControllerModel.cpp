@@ -43,16 +43,26 @@ bool IsLedCommand(uint8_t code) {
 
 const char* IspName(uint8_t code) {
   switch (code) {
-    case kIspReadConfig: return "ReadConfig";
-    case kIspSyncPacketNumber: return "SyncPacketNumber";
-    case kIspReadRomState: return "ReadRomState";
-    case kIspGetVersion: return "GetVersion";
-    case kIspGetRelease: return "GetRelease";
-    case kIspGetHardwareVersion: return "GetHardwareVersion";
-    case kIspGetFeature: return "GetFeature";
-    case kIspGetDeviceID: return "GetDeviceID";
-    case kIspGetFlashMode: return "GetFlashMode";
-    default: return nullptr;
+    case kIspReadConfig:
+      return "ReadConfig";
+    case kIspSyncPacketNumber:
+      return "SyncPacketNumber";
+    case kIspReadRomState:
+      return "ReadRomState";
+    case kIspGetVersion:
+      return "GetVersion";
+    case kIspGetRelease:
+      return "GetRelease";
+    case kIspGetHardwareVersion:
+      return "GetHardwareVersion";
+    case kIspGetFeature:
+      return "GetFeature";
+    case kIspGetDeviceID:
+      return "GetDeviceID";
+    case kIspGetFlashMode:
+      return "GetFlashMode";
+    default:
+      return nullptr;
   }
 }
 
@@ -108,12 +118,24 @@ void ControllerModel::AnswerIsp(const Packet& req, unsigned h, Outcome& out) {
     case kIspSyncPacketNumber:
       syncedNumber_ = Get32(req, payload);
       break;
-    case kIspGetVersion: Put32(out.bytes, payload, id.version); break;
-    case kIspGetRelease: Put32(out.bytes, payload, id.release); break;
-    case kIspGetHardwareVersion: Put32(out.bytes, payload, id.hardware); break;
-    case kIspGetFeature: Put32(out.bytes, payload, id.feature); break;
-    case kIspGetDeviceID: Put32(out.bytes, payload, id.deviceId); break;
-    case kIspGetFlashMode: Put32(out.bytes, payload, id.flashMode); break;
+    case kIspGetVersion:
+      Put32(out.bytes, payload, id.version);
+      break;
+    case kIspGetRelease:
+      Put32(out.bytes, payload, id.release);
+      break;
+    case kIspGetHardwareVersion:
+      Put32(out.bytes, payload, id.hardware);
+      break;
+    case kIspGetFeature:
+      Put32(out.bytes, payload, id.feature);
+      break;
+    case kIspGetDeviceID:
+      Put32(out.bytes, payload, id.deviceId);
+      break;
+    case kIspGetFlashMode:
+      Put32(out.bytes, payload, id.flashMode);
+      break;
     case kIspReadConfig:
       Put32(out.bytes, payload, id.config0);
       Put32(out.bytes, payload + 4, id.config1);
@@ -137,11 +159,11 @@ void ControllerModel::AnswerLed(const Packet& req, Outcome& out) {
       const uint8_t zone = req[2];
       const bool allZones = req[9] != 0;
       const ZoneState state{req[3], Rgb{req[4], req[5], req[6]}, req[7]};
-      const std::string what = "mode " + Hex2(state.mode) + " colour " +
-                               ColourText(state.colour) + " param " + Hex2(state.param);
+      const std::string what = "mode " + Hex2(state.mode) + " colour " + ColourText(state.colour) +
+                               " param " + Hex2(state.param);
       out.meaning = std::string("LED mode ") +
-                    (allZones ? std::string("all zones") : "zone " + std::to_string(zone)) +
-                    " " + what;
+                    (allZones ? std::string("all zones") : "zone " + std::to_string(zone)) + " " +
+                    what;
       if (state.mode == 6) out.meaning += " level " + std::to_string(req[10]);
       bool changed = false;
       for (int z = 0; z < kZones; ++z) {
@@ -152,8 +174,8 @@ void ControllerModel::AnswerLed(const Packet& req, Outcome& out) {
       }
       if (changed) {
         out.notice = std::string("LED ") +
-                     (allZones ? std::string("all zones") : "zone " + std::to_string(zone)) +
-                     " " + what;
+                     (allZones ? std::string("all zones") : "zone " + std::to_string(zone)) + " " +
+                     what;
       }
       break;
     }
@@ -199,10 +221,18 @@ bool ControllerModel::FaultApplies(const Packet& req, bool isLed) {
   if (f.kind == FaultKind::kNone && f.delayMs == 0) return false;
   bool matches = false;
   switch (f.target) {
-    case FaultTarget::kAll: matches = true; break;
-    case FaultTarget::kIsp: matches = !isLed; break;
-    case FaultTarget::kLed: matches = isLed; break;
-    case FaultTarget::kCommand: matches = req[0] == f.command && req[1] == 0; break;
+    case FaultTarget::kAll:
+      matches = true;
+      break;
+    case FaultTarget::kIsp:
+      matches = !isLed;
+      break;
+    case FaultTarget::kLed:
+      matches = isLed;
+      break;
+    case FaultTarget::kCommand:
+      matches = req[0] == f.command && req[1] == 0;
+      break;
   }
   if (!matches) return false;
   ++faultMatches_;

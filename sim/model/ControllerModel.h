@@ -44,8 +44,8 @@ struct Outcome {
   bool reply = false;     // a reply is sent (after delayMs)
   Packet bytes{};         // the reply packet, without a report id
   uint32_t delayMs = 0;
-  std::string meaning;    // decoded request for the log, e.g. "ISP GetVersion #19"
-  std::string notice;     // what the LEDs now show, for a person watching; empty if unchanged
+  std::string meaning;  // decoded request for the log, e.g. "ISP GetVersion #19"
+  std::string notice;   // what the LEDs now show, for a person watching; empty if unchanged
 };
 
 struct Rgb {

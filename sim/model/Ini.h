@@ -12,7 +12,7 @@ struct IniEntry {
   std::string section;  // as written, without brackets
   std::string key;      // as written
   std::string value;
-  int line = 0;         // 1-based line number in the text
+  int line = 0;  // 1-based line number in the text
 };
 
 struct IniText {

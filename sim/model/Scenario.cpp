@@ -15,7 +15,8 @@ namespace {
 
 // Hexadecimal with an optional "0x" prefix, at most `maxValue`.
 bool ReadHex(std::string_view text, uint32_t maxValue, uint32_t& out) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   if (text.empty() || text.size() > 8) return false;
   uint32_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
@@ -53,9 +54,11 @@ bool ReadButtonScript(std::string_view text, std::map<uint32_t, uint8_t>& out, s
     const size_t colon = word.find(':');
     uint32_t n = 0;
     uint32_t bits = 0;
-    if (colon == std::string::npos || !ReadDecimal(std::string_view(word).substr(0, colon), 0xFFFFFFFF, n) ||
-        n == 0 || !ReadHex(std::string_view(word).substr(colon + 1), 0xFF, bits)) {
-      why = "\"" + word + "\" is not N:BITS (N counts read-buttons reports from 1, BITS is hex 00-FF)";
+    if (colon == std::string::npos ||
+        !ReadDecimal(std::string_view(word).substr(0, colon), 0xFFFFFFFF, n) || n == 0 ||
+        !ReadHex(std::string_view(word).substr(colon + 1), 0xFF, bits)) {
+      why = "\"" + word +
+            "\" is not N:BITS (N counts read-buttons reports from 1, BITS is hex 00-FF)";
       return false;
     }
     if (!out.emplace(n, static_cast<uint8_t>(bits)).second) {
@@ -68,20 +71,29 @@ bool ReadButtonScript(std::string_view text, std::map<uint32_t, uint8_t>& out, s
 
 bool ReadFaultKind(std::string_view text, FaultKind& out) {
   const std::string v = Lower(text);
-  if (v == "none") out = FaultKind::kNone;
-  else if (v == "noreply") out = FaultKind::kNoReply;
-  else if (v == "badchecksum") out = FaultKind::kBadChecksum;
-  else if (v == "badnumber") out = FaultKind::kBadNumber;
-  else if (v == "garbage") out = FaultKind::kGarbage;
-  else return false;
+  if (v == "none")
+    out = FaultKind::kNone;
+  else if (v == "noreply")
+    out = FaultKind::kNoReply;
+  else if (v == "badchecksum")
+    out = FaultKind::kBadChecksum;
+  else if (v == "badnumber")
+    out = FaultKind::kBadNumber;
+  else if (v == "garbage")
+    out = FaultKind::kGarbage;
+  else
+    return false;
   return true;
 }
 
 bool ReadFaultTarget(std::string_view text, FaultPlan& plan) {
   const std::string v = Lower(text);
-  if (v == "all") plan.target = FaultTarget::kAll;
-  else if (v == "isp") plan.target = FaultTarget::kIsp;
-  else if (v == "led") plan.target = FaultTarget::kLed;
+  if (v == "all")
+    plan.target = FaultTarget::kAll;
+  else if (v == "isp")
+    plan.target = FaultTarget::kIsp;
+  else if (v == "led")
+    plan.target = FaultTarget::kLed;
   else {
     uint32_t code = 0;
     if (!ReadHex(text, 0xFF, code)) return false;

@@ -109,8 +109,8 @@ void SerialPeer::Run() {
   for (;;) {
     int waitMs = -1;
     if (!replies.empty()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          replies.front().due - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(replies.front().due - Clock::now());
       waitMs = left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
     }
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {master_, POLLIN, 0}};

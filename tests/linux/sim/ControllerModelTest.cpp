@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "SimTestSupport.h"
 #include "sim/model/ControllerModel.h"
 #include "sim/model/Scenario.h"
-#include "SimTestSupport.h"
 
 using brumel::sim::ControllerModel;
 using brumel::sim::FaultKind;
@@ -44,14 +44,10 @@ TEST(SimControllerModel, AnswersEveryQueryWithEchoesAndTheScenarioValues) {
     uint32_t second;  // the second payload word (0 for the 4-byte queries)
   };
   const Case cases[] = {
-      {0xA6, "GetVersion", 0x11111111, 0},
-      {0xA7, "GetRelease", 0x22222222, 0},
-      {0xA8, "GetHardwareVersion", 0x33333333, 0},
-      {0xA9, "GetFeature", 0x44444444, 0},
-      {0xB1, "GetDeviceID", 0x55555555, 0},
-      {0xCA, "GetFlashMode", 0x10, 0},
-      {0xA2, "ReadConfig", 0x66666666, 0x77777777},
-      {0xA5, "ReadRomState", 0xFFFFFFFF, 0},
+      {0xA6, "GetVersion", 0x11111111, 0},          {0xA7, "GetRelease", 0x22222222, 0},
+      {0xA8, "GetHardwareVersion", 0x33333333, 0},  {0xA9, "GetFeature", 0x44444444, 0},
+      {0xB1, "GetDeviceID", 0x55555555, 0},         {0xCA, "GetFlashMode", 0x10, 0},
+      {0xA2, "ReadConfig", 0x66666666, 0x77777777}, {0xA5, "ReadRomState", 0xFFFFFFFF, 0},
   };
   for (unsigned h : {4u, 2u}) {  // USB HID and serial frame with h = 4, GPU I2C with h = 2
     ControllerModel model(DistinctIdentity());
