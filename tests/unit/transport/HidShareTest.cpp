@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "platform/Files.h"
 #include "platform/NamedMutex.h"
 #include "platform/Time.h"
 #include "transport/HidIO.h"
@@ -124,6 +126,25 @@ TEST(HidShareArea, TwoUsersOfOneNameShareOneRecordAndTheSecondDoesNotZeroIt) {
   ASSERT_NE(later.Lock(), nullptr);
   EXPECT_EQ(later.Get()->Value, 0u);
   later.Unlock();
+}
+
+// The same with a real second process (brumel_share_peer, beside this executable).
+TEST(HidShareArea, ASecondProcessMeetsTheSameRecord) {
+  const std::string base = UniqueBase("process");
+  ShareArea<CHidShare> area;
+  area.SetName(base);
+  area.Open();
+  ASSERT_NE(area.Lock(), nullptr);
+  area.Get()->Value = 4660;
+  area.Unlock();
+
+  const std::string peer = plat::ExecutableDir() + "brumel_share_peer";
+  ASSERT_TRUE(plat::FileExists(peer) || plat::FileExists(peer + ".exe")) << peer;
+  const std::string command = "\"" + peer + "\" " + base + " 4660 22136";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  area.Lock();
+  EXPECT_EQ(area.Get()->Value, 22136u);
+  area.Unlock();
 }
 
 TEST(HidShareArea, CloseOfAnAreaNeverOpenedIsHarmless) {
