@@ -59,6 +59,9 @@ int RunSteps(int argc, char** argv) {
   } else if (o.InterfaceNumber != 0) {
     PrintChipInformation();
   }
+  // Nothing uses the link after the job: closing it here lets the HID sharing area go with
+  // its last user.
+  ReleaseControllerChannel();
 
   FinishRun();
   return 0;

@@ -36,6 +36,8 @@ void SetControllerChannel(std::unique_ptr<ISPLdCMD> channel) {
   g_channel = channel.release();
 }
 
+void ReleaseControllerChannel() { SetControllerChannel(nullptr); }
+
 std::string& AdapterDisplayName() {
   static std::string name;
   return name;
@@ -49,7 +51,7 @@ const char* InterfaceName(int interfaceNumber) {
 
 bool OpenControllerLink() {
   const RunOptionsRecord& o = RunOptions();
-  SetControllerChannel(nullptr);
+  ReleaseControllerChannel();
   SetControllerChannel(std::make_unique<ISPLdCMD>());
   ISPLdCMD& channel = *ControllerChannel();
 

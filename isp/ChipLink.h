@@ -15,6 +15,8 @@ class ISPLdCMD;
 ISPLdCMD* ControllerChannel();
 // Replaces the channel (the previous one is destroyed first); null leaves none.
 void SetControllerChannel(std::unique_ptr<ISPLdCMD> channel);
+// Destroys the channel (closing its link) and leaves none.
+void ReleaseControllerChannel();
 
 // Name of the graphics adapter found by the connection step for the GPU I2C links; empty
 // until then.
