@@ -55,9 +55,9 @@ class HidLibrary {
 
  private:
 #ifdef _WIN32
-  void* readEvent_ = nullptr;   // manual-reset completion events
+  void* readEvent_ = nullptr;  // manual-reset completion events
   void* writeEvent_ = nullptr;
-  void* module_ = nullptr;      // hid.dll
+  void* module_ = nullptr;  // hid.dll
 #endif
 };
 

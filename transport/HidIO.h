@@ -23,8 +23,8 @@ class CHidIO {
   // a device whose product id is 0), and selects the first found. With separateHandles each
   // device gets a read handle and a write handle, otherwise one handle for both. True when at
   // least one device was found. Devices still open from an earlier call are closed first.
-  bool OpenDevice(bool separateHandles, uint16_t vendorId, uint16_t productId1,
-                  uint16_t productId2, uint16_t productId3);
+  bool OpenDevice(bool separateHandles, uint16_t vendorId, uint16_t productId1, uint16_t productId2,
+                  uint16_t productId3);
   // Cancels and closes every handle and forgets the devices. The sharing area stays open.
   void CloseDevice();
   // Makes device number index the one Read and Write use, and opens the sharing area named after

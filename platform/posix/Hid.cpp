@@ -34,8 +34,8 @@ const HidApi& Api() {
     a.write = LookupEntryAs<hid_write_fn>(lib, "hid_write");
     a.readTimeout = LookupEntryAs<hid_read_timeout_fn>(lib, "hid_read_timeout");
     a.close = LookupEntryAs<hid_close_fn>(lib, "hid_close");
-    a.ready = init && a.enumerate && a.freeEnumeration && a.openPath && a.write &&
-              a.readTimeout && a.close && init() == 0;
+    a.ready = init && a.enumerate && a.freeEnumeration && a.openPath && a.write && a.readTimeout &&
+              a.close && init() == 0;
     return a;
   }();
   return api;

@@ -51,8 +51,8 @@ void CancelTransfer(HANDLE handle, OVERLAPPED* overlapped) {
   }
 }
 
-bool Transfer(HANDLE handle, HANDLE event, bool write, void* buffer, DWORD length,
-              uint32_t* count, DWORD timeoutMs) {
+bool Transfer(HANDLE handle, HANDLE event, bool write, void* buffer, DWORD length, uint32_t* count,
+              DWORD timeoutMs) {
   if (count) *count = 0;
   if (handle == INVALID_HANDLE_VALUE || !handle || !buffer) return false;
   OVERLAPPED overlapped;

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/SharedMemory.h"
+
+#include <windows.h>
 
 namespace plat {
 
@@ -22,8 +22,8 @@ bool SharedMemory::IsOpen() const { return handle_ != nullptr; }
 
 void* SharedMemory::Map() {
   if (!handle_) return nullptr;
-  if (!view_) view_ = MapViewOfFile(static_cast<HANDLE>(handle_), FILE_MAP_READ | FILE_MAP_WRITE,
-                                    0, 0, 0);
+  if (!view_)
+    view_ = MapViewOfFile(static_cast<HANDLE>(handle_), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
   return view_;
 }
 

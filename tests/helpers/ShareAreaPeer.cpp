@@ -28,8 +28,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool same = record->Value == expected;
-  if (!same) std::fprintf(stderr, "found %lu, expected %lu\n",
-                          static_cast<unsigned long>(record->Value), expected);
+  if (!same)
+    std::fprintf(stderr, "found %lu, expected %lu\n", static_cast<unsigned long>(record->Value),
+                 expected);
   record->Value = same ? static_cast<uint32_t>(next) : 0xBADu;
   area.Unlock();
   return same ? 0 : 1;

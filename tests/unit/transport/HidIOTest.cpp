@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/Time.h"
 #include "transport/HidIO.h"
@@ -59,10 +60,9 @@ TEST(HidIOSystemDevices, OpensEveryMatchingDeviceAndAReadWithoutInputEndsAtItsTi
   EXPECT_TRUE(hid.HasSeparateHandles());
   EXPECT_EQ(hid.GetSelectedIndex(), 0u);
   EXPECT_TRUE(hid.GetShareArea().IsOpen());
-  EXPECT_STREQ(hid.GetShareArea().GetName(),
-               (CHidIO::ShareBaseName(hid.GetDevicePaths()[0]) +
-                "-12d3688b-44c0-412a-85dd-5ebcfea9f503")
-                   .c_str());
+  const std::string areaName =
+      CHidIO::ShareBaseName(hid.GetDevicePaths()[0]) + "-12d3688b-44c0-412a-85dd-5ebcfea9f503";
+  EXPECT_EQ(hid.GetShareArea().GetName(), areaName);
 
   for (uint32_t index : {0u, 1u}) {
     hid.SelectDevice(index);
