@@ -15,6 +15,8 @@ namespace brumel {
 
 namespace {
 
+// One glyph row per line, as the glyphs look on screen.
+// clang-format off
 constexpr std::array<Glyph, 10> kDigitGlyphs{
     Glyph{"                 ",
           "    000000000    ",
@@ -101,6 +103,7 @@ constexpr Glyph kMinusGlyph{"                 ",
           "                 ",
           "                 ",
           "                 "};
+// clang-format on
 
 constexpr bool GlyphsAreWellFormed() {
   for (const Glyph& g : kDigitGlyphs)
@@ -183,9 +186,8 @@ int32_t TVireon::LastInterface = 0;
 int32_t TVireon::ButtonIndex = 0;
 
 const std::array<Glyph, 10> TVireon::DigitGlyphs = kDigitGlyphs;
-const std::array<Glyph, kButtonCount> TVireon::ButtonGlyphs{kPlusGlyph, kMinusGlyph,
-                                                            kDigitGlyphs[1], kDigitGlyphs[2],
-                                                            kDigitGlyphs[3]};
+const std::array<Glyph, kButtonCount> TVireon::ButtonGlyphs{
+    kPlusGlyph, kMinusGlyph, kDigitGlyphs[1], kDigitGlyphs[2], kDigitGlyphs[3]};
 const std::array<const char*, kButtonCount> TVireon::ButtonNames{
     kButtonNames[0], kButtonNames[1], kButtonNames[2], kButtonNames[3], kButtonNames[4]};
 const std::array<uint16_t, kColorCount> TVireon::TileAttributes{206, 160, 158, 240};
@@ -278,9 +280,7 @@ void TVireon::SetLedColor(uint8_t red, uint8_t green, uint8_t blue) {
   SendLedReport(TestControlReport(TestAction::kSetColour, red, green, blue));
 }
 
-void TVireon::EndTest() {
-  SendLedReport(TestControlReport(TestAction::kEndTest));
-}
+void TVireon::EndTest() { SendLedReport(TestControlReport(TestAction::kEndTest)); }
 
 void TVireon::EnterButtonMode() { SendLedReport(TestControlReport(TestAction::kEnterButtonTest)); }
 

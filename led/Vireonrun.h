@@ -41,9 +41,9 @@ class TVireon {
   void ClearButton();
 
   // Class-wide state.
-  static uint8_t TestedColors;                  // bit c: colour c was lit in this run
-  static std::array<int32_t, 4> Digits;         // this round's digits, -1 = empty
-  static std::array<int32_t, 4> Colors;         // this round's colours, -1 = empty
+  static uint8_t TestedColors;                     // bit c: colour c was lit in this run
+  static std::array<int32_t, 4> Digits;            // this round's digits, -1 = empty
+  static std::array<int32_t, 4> Colors;            // this round's colours, -1 = empty
   static std::map<int32_t, int32_t> ColorToDigit;  // colour -> digit shown in its tile
   static int32_t LastInterface;
   static int32_t ButtonIndex;  // button asked for in the next round, 0-4

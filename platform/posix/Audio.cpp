@@ -2,6 +2,8 @@
 // run time: the meter records the default output's monitor, the playback decodes the file with
 // libmpg123 and writes it to a playback stream. The entry points are declared here from the
 // libraries' public documentation.
+#include "platform/Audio.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -10,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Audio.h"
 #include "platform/DynLib.h"
 #include "platform/Files.h"
 
@@ -43,9 +44,9 @@ struct PaBufferAttr {
 };
 
 using PaSimpleNewFn = PaSimple* (*)(const char* server, const char* name, int direction,
-                                   const char* device, const char* streamName,
-                                   const PaSampleSpec* spec, const void* channelMap,
-                                   const PaBufferAttr* attr, int* error);
+                                    const char* device, const char* streamName,
+                                    const PaSampleSpec* spec, const void* channelMap,
+                                    const PaBufferAttr* attr, int* error);
 using PaSimpleReadFn = int (*)(PaSimple* s, void* data, size_t bytes, int* error);
 using PaSimpleWriteFn = int (*)(PaSimple* s, const void* data, size_t bytes, int* error);
 using PaSimpleDrainFn = int (*)(PaSimple* s, int* error);
@@ -62,7 +63,7 @@ struct PulseSimpleApi {
 
 // Loaded once and kept for the process: threads of the meter and the playback may still use it.
 const PulseSimpleApi* PulseSimple() {
-  static const PulseSimpleApi* api = [] () -> const PulseSimpleApi* {
+  static const PulseSimpleApi* api = []() -> const PulseSimpleApi* {
     LibHandle lib = LoadRuntimeLibrary({"libpulse-simple.so.0"});
     if (!lib) return nullptr;
     auto* a = new PulseSimpleApi;
@@ -111,13 +112,12 @@ struct Mpg123Api {
   Mpg123CloseFn close = nullptr;
   Mpg123DeleteFn destroy = nullptr;
   bool Complete() const {
-    return init && create && open && getFormat && formatNone && format && read && close &&
-           destroy;
+    return init && create && open && getFormat && formatNone && format && read && close && destroy;
   }
 };
 
 const Mpg123Api* Mpg123() {
-  static const Mpg123Api* api = [] () -> const Mpg123Api* {
+  static const Mpg123Api* api = []() -> const Mpg123Api* {
     LibHandle lib = LoadRuntimeLibrary({"libmpg123.so.0"});
     if (!lib) return nullptr;
     auto* a = new Mpg123Api;
@@ -232,12 +232,13 @@ class Player {
     mpg->destroy(decoder);
   }
 
-  void PlayDecoded(const Mpg123Api& mpg, const PulseSimpleApi& pa, Mpg123Handle* decoder,
-                   long rate, int channels) {
+  void PlayDecoded(const Mpg123Api& mpg, const PulseSimpleApi& pa, Mpg123Handle* decoder, long rate,
+                   int channels) {
     const PaSampleSpec spec{kPaSampleS16le, static_cast<uint32_t>(rate),
                             static_cast<uint8_t>(channels)};
     // A short server buffer (about 200 ms), so a stop is not held up by a long write.
-    const uint32_t bytesPerSecond = static_cast<uint32_t>(rate) * 2u * static_cast<uint32_t>(channels);
+    const uint32_t bytesPerSecond =
+        static_cast<uint32_t>(rate) * 2u * static_cast<uint32_t>(channels);
     const PaBufferAttr attr{kPaDefault, bytesPerSecond / 5, kPaDefault, kPaDefault, kPaDefault};
     int error = 0;
     PaSimple* out = pa.open(nullptr, kClientName, kPaStreamPlayback, nullptr, "music", &spec,

@@ -62,9 +62,9 @@ TEST(MusicLevelOf, PeakTimesHundredWithTheFractionCutOff) {
     float peak;
     int level;
   };
-  for (const Case& c : {Case{0.0f, 0}, Case{1.0f, 100}, Case{0.999f, 99}, Case{0.5f, 50},
-                        Case{0.0099f, 0}, Case{-0.2f, 0}, Case{1.7f, 100},
-                        Case{std::numeric_limits<float>::quiet_NaN(), 0}}) {
+  for (const Case& c :
+       {Case{0.0f, 0}, Case{1.0f, 100}, Case{0.999f, 99}, Case{0.5f, 50}, Case{0.0099f, 0},
+        Case{-0.2f, 0}, Case{1.7f, 100}, Case{std::numeric_limits<float>::quiet_NaN(), 0}}) {
     EXPECT_EQ(MusicLevel(c.peak), c.level) << "peak " << c.peak;
   }
 }

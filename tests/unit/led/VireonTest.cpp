@@ -141,8 +141,7 @@ TEST_F(Vireon, TheSameSeedGivesTheSameRound) {
 TEST_F(Vireon, TilesRunRedGreenBlueWhiteThenAPlainCopy) {
   TVireon::Digits.fill(-1);
   TVireon::Colors.fill(-1);
-  const std::vector<std::string> lines =
-      Lines(Captured([] { GetVireon()->MakeColorCode(); }));
+  const std::vector<std::string> lines = Lines(Captured([] { GetVireon()->MakeColorCode(); }));
   ASSERT_EQ(lines.size(), 14u);
   for (int row = 0; row < kGlyphRows; ++row) {
     std::string expected;
@@ -197,8 +196,7 @@ TEST_F(Vireon, RightKeyAtTheSecondTryPassesAfterOneRetryMessage) {
   EXPECT_TRUE(ColourRound({kWrongDigit, kRight}, &out));
   EXPECT_EQ(keysRead_, 2u);
   const std::string prompt = "Please enter COLOR CODE: ";
-  EXPECT_EQ(out.substr(out.find(prompt)),
-            prompt + "PLEASE TRY AGAIN (Remaining: 2)\n" + prompt);
+  EXPECT_EQ(out.substr(out.find(prompt)), prompt + "PLEASE TRY AGAIN (Remaining: 2)\n" + prompt);
 }
 
 TEST_F(Vireon, FourRoundsLightFourDifferentColoursAndAFifthHasNoneLeft) {
@@ -232,10 +230,11 @@ TEST_F(Vireon, WithoutAChannelEveryPollIsAWrongPress) {
   std::string out = Captured([] { EXPECT_FALSE(GetVireon()->ButtonTest(0, 3)); });
   std::string expected;
   for (const char* row : TVireon::ButtonGlyphs[0]) expected += std::string(row) + "\n";
-  expected += "\nPlease press button [ + ]\n"
-              "PLEASE TRY AGAIN (Remaining: 2)\n"
-              "PLEASE TRY AGAIN (Remaining: 1)\n"
-              "PLEASE TRY AGAIN (Remaining: 0)\n";
+  expected +=
+      "\nPlease press button [ + ]\n"
+      "PLEASE TRY AGAIN (Remaining: 2)\n"
+      "PLEASE TRY AGAIN (Remaining: 1)\n"
+      "PLEASE TRY AGAIN (Remaining: 0)\n";
   EXPECT_EQ(out, expected);
   // A wait follows each poll that does not end the round.
   EXPECT_EQ(waits_, (std::vector<unsigned>{1000, 1000}));
@@ -245,9 +244,9 @@ TEST_F(Vireon, WithoutAChannelEveryPollIsAWrongPress) {
 TEST_F(Vireon, FiveButtonRoundsAskForEachButtonInOrderThenStartOver) {
   for (int round = 0; round < 5; ++round) {
     const std::string out = Captured([] { GetVireon()->ButtonTest(7, 3); });
-    EXPECT_NE(out.find(std::string("Please press button [ ") + TVireon::ButtonNames[round] +
-                       " ]\n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(std::string("Please press button [ ") + TVireon::ButtonNames[round] + " ]\n"),
+        std::string::npos)
         << out;
     EXPECT_NE(out.find(std::string(TVireon::ButtonGlyphs[round][3]) + "\n"), std::string::npos);
   }
