@@ -9,6 +9,8 @@
 #include "isp/RunOptions.h"
 #include "isp/UpdateIni.h"
 #include "led/LedReports.h"
+#include "led/Music.h"
+#include "led/Vireonrun.h"
 #include "platform/CommandLine.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
@@ -27,6 +29,28 @@ void PrintError(const char* text) {
   TConsole::SetTextAttr(12);
   std::printf("%s\n", text);
   TConsole::SetTextAttr(7);
+}
+
+// The operator tests: up to four colour rounds (the colour test wins when both are asked for)
+// or five button rounds, each on a cleared screen under the banner, until one fails; then the
+// end-test report. 1 when a round failed.
+int RunOperatorTests(const RunOptionsRecord& o) {
+  if (!o.WantColorTest && !o.WantButtonTest) return 0;
+  TVireon* vireon = GetVireon();
+  const int rounds = o.WantColorTest ? 4 : 5;
+  int result = 0;
+  for (int round = 0; round < rounds; ++round) {
+    plat::ConsoleClear();
+    PrintBanner();
+    const bool passed = o.WantColorTest ? vireon->ColorTest(o.InterfaceNumber, 3)
+                                        : vireon->ButtonTest(o.InterfaceNumber, 3);
+    if (!passed) {
+      result = 1;
+      break;
+    }
+  }
+  vireon->EndTest();
+  return result;
 }
 
 // Main run, steps 2 to 12; errors raised on the way reach RunMain.
@@ -52,19 +76,23 @@ int RunSteps(int argc, char** argv) {
 
   const bool connected = OpenControllerLink();
   std::printf("\n");
-  if (o.HasMode && connected) {
-    // Every mode, the music mode 6 included, goes out as mode reports for now.
+  int result = 0;
+  if (o.HasMode && connected && o.Mode == kMusicMode) {
+    RunMusicMode();  // "PAUSE" inside; the music thread has ended when it returns
+  } else if (o.HasMode && connected) {
     SendModePackets(o.Mode, o.Red, o.Green, o.Blue, o.Param, o.AllZones);
     plat::ConsolePause();
   } else if (o.InterfaceNumber != 0) {
     PrintChipInformation();
+  } else {
+    result = RunOperatorTests(o);
   }
   // Nothing uses the link after the job: closing it here lets the HID sharing area go with
   // its last user.
   ReleaseControllerChannel();
 
   FinishRun();
-  return 0;
+  return result;
 }
 
 }  // namespace
