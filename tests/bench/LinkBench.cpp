@@ -1,0 +1,178 @@
+// Figures for the controller channel over the simulated links: the raw LED exchange and ISP
+// queries over USB HID (the substitute hidapi beside this executable, loaded at run time as the
+// tool loads hidapi) and over a pseudo-terminal serial line (the simulator's serial peer).
+//
+// Usage: brumel_link_bench [fast iterations (default 2000)] [paused iterations (default 50)]
+//
+// Per operation: median and 99th percentile of the wall time, and the CPU time of the calling
+// thread. The model's own share is measured by calling the controller model directly with the
+// same packet; the tool's framing share by running the framing functions alone.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "isp/ISPLdCMD.h"
+#include "isp/IspPacket.h"
+#include "sim/model/ControllerModel.h"
+#include "sim/model/Scenario.h"
+#include "sim/model/SerialPeer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+struct Figures {
+  double medianUs = 0;
+  double p99Us = 0;
+  double cpuUs = 0;  // mean CPU time of the calling thread per operation
+  int failures = 0;
+};
+
+// Runs op n times (after a few warm-up runs) and collects the figures.
+Figures Measure(int n, const std::function<bool()>& op) {
+  for (int i = 0; i < 5; ++i) op();
+  std::vector<double> us;
+  us.reserve(static_cast<size_t>(n));
+  Figures f;
+  const double cpu0 = ThreadCpuNs();
+  for (int i = 0; i < n; ++i) {
+    auto t0 = Clock::now();
+    if (!op()) ++f.failures;
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  f.cpuUs = (ThreadCpuNs() - cpu0) / 1000.0 / n;
+  std::sort(us.begin(), us.end());
+  f.medianUs = us[us.size() / 2];
+  size_t p99 = (us.size() * 99 + 99) / 100;
+  f.p99Us = us[std::min(us.size(), std::max<size_t>(p99, 1)) - 1];
+  return f;
+}
+
+void Print(const char* link, const char* what, int n, const Figures& f) {
+  std::printf("%-7s %-38s n=%-5d median %9.1f us   p99 %9.1f us   thread CPU %8.1f us%s\n", link,
+              what, n, f.medianUs, f.p99Us, f.cpuUs, f.failures ? "   FAILURES!" : "");
+  if (f.failures) std::printf("        (%d of %d failed)\n", f.failures, n);
+}
+
+// Median time of one direct call of the model with the given packet.
+double ModelUs(const brumel::sim::Packet& packet, int n) {
+  brumel::sim::ControllerModel model{brumel::sim::Scenario{}};
+  std::vector<double> us;
+  for (int i = 0; i < n; ++i) {
+    auto t0 = Clock::now();
+    auto out = model.Receive(packet.data(), packet.size());
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    if (!out.reply) std::abort();
+  }
+  std::sort(us.begin(), us.end());
+  return us[us.size() / 2];
+}
+
+// Median time of the tool's framing of one query: request bytes, checksum, reply check.
+double FramingUs(int n) {
+  std::vector<double> us;
+  uint8_t packet[64];
+  uint8_t reply[64] = {};
+  volatile bool sink = false;
+  for (int i = 0; i < n; ++i) {
+    auto t0 = Clock::now();
+    brumel::BuildRequestPacket(packet, 0xA6, static_cast<uint32_t>(i), nullptr, 0, 4);
+    uint16_t sum = brumel::ChecksumOf(packet);
+    sink = brumel::AcceptReply(reply, 64, 4, sum, static_cast<uint32_t>(i) + 2, true);
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  (void)sink;
+  std::sort(us.begin(), us.end());
+  return us[us.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int fast = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
+  const int paused = argc > 2 ? std::max(5, std::atoi(argv[2])) : 50;
+  unsetenv(brumel::sim::kScenarioVariable);  // the healthy default controller
+  unsetenv(brumel::sim::kLogVariable);       // no log file: it would dominate the figures
+
+  std::printf("Controller channel over the simulated links (fast ops n=%d, paused ops n=%d)\n\n",
+              fast, paused);
+
+  // USB HID through the substitute hidapi.
+  {
+    brumel::ISPLdCMD ch;
+    ch.SetInterface(brumel::ISPLdCMD::kUsbHid);
+    if (!ch.Connect(0x0416A316)) {
+      std::printf("USB HID: no simulated controller found (is libhidapi-hidraw.so.0 beside %s?)\n",
+                  argv[0]);
+      return 1;
+    }
+    ch.SyncPacketNumber();
+    uint8_t report[65] = {0x00, 0x40, 0x00, 0x01, 0x01, 0xFF, 0x00, 0x00};
+    uint8_t out[65];
+    Print("USB HID", "raw LED exchange (SendAndRead)", fast, Measure(fast, [&] {
+            uint32_t len = 0;
+            ch.SendAndRead(report, out, &len);
+            return len == 64;
+          }));
+    Print("USB HID", "GetVersion (no pauses on HID)", fast,
+          Measure(fast, [&] { return ch.GetVersion() != 0; }));
+    Print("USB HID", "GetFlashMode (2 x 20 ms pauses)", paused,
+          Measure(paused, [&] { return ch.GetFlashMode() != 0; }));
+  }
+
+  // Serial line: the simulator's serial peer on a pseudo-terminal.
+  {
+    brumel::sim::SerialPeer peer{brumel::sim::Scenario{}};
+    if (!peer.Ok()) {
+      std::printf("serial: %s\n", peer.Error().c_str());
+      return 1;
+    }
+    brumel::ISPLdCMD ch;
+    ch.SetInterface(brumel::ISPLdCMD::kSerial, peer.SlavePath());
+    if (!ch.Connect(0)) {
+      std::printf("serial: cannot open %s\n", peer.SlavePath().c_str());
+      return 1;
+    }
+    ch.SyncPacketNumber();
+    Print("serial", "ISP exchange (WritePacket+ReadPacket)", fast, Measure(fast, [&] {
+            return ch.WritePacket(0xA6, nullptr, 0, 5000) &&
+                   ch.ReadPacket(nullptr, 0, 5000, true);
+          }));
+    Print("serial", "GetVersion (no pauses on serial)", fast,
+          Measure(fast, [&] { return ch.GetVersion() != 0; }));
+    Print("serial", "GetFlashMode (2 x 20 ms pauses)", paused,
+          Measure(paused, [&] { return ch.GetFlashMode() != 0; }));
+  }
+
+  // Where the time goes.
+  brumel::sim::Packet led{};
+  led[0] = 0x40;
+  led[2] = 0x01;
+  led[3] = 0x01;
+  brumel::sim::Packet isp{};
+  isp[0] = 0xA6;
+  isp[4] = 3;
+  std::printf("\nShares (medians of direct calls, same packets):\n");
+  std::printf("  controller model, LED report     %8.2f us per report\n", ModelUs(led, fast));
+  std::printf("  controller model, ISP GetVersion %8.2f us per packet\n", ModelUs(isp, fast));
+  std::printf("  tool framing (build + checksum + reply check) %8.3f us per query\n",
+              FramingUs(fast));
+  std::printf(
+      "On USB HID the substitute library runs in the calling thread, so the thread CPU time\n"
+      "covers tool, substitute and model; the model's share is its direct-call time above.\n"
+      "On serial the peer answers from its own thread through the kernel's pseudo-terminal:\n"
+      "wall time minus the calling thread's CPU time is waiting for the line and the peer.\n");
+  return 0;
+}
