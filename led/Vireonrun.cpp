@@ -288,7 +288,11 @@ void TVireon::ClearButton() { SendLedReport(ClearButtonReport()); }
 
 uint8_t TVireon::PollButtons() {
   ISPLdCMD* channel = ControllerChannel();
-  if (!channel) return kNoButtonChannel;
+  // Without an open USB link no press can ever be reported; such a poll counts as a wrong
+  // press, as without a channel, so the round ends instead of polling for ever.
+  if (!channel || channel->GetInterface() != ISPLdCMD::kUsbHid || !channel->IsConnected()) {
+    return kNoButtonChannel;
+  }
   LedReport report = ReadButtonsReport();
   channel->SendCommand(report.data(), static_cast<uint32_t>(report.size()));
   // A failed read leaves the request in the buffer, whose button byte is 0: no press yet.

@@ -36,7 +36,7 @@ class TVireon {
   void EndTest();
   void EnterButtonMode();
   // The button byte of one read-buttons exchange: 0 no press (or no reply), 0xFF without a
-  // controller channel.
+  // controller channel or without an open USB link.
   uint8_t PollButtons();
   void ClearButton();
 

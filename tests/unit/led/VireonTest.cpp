@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -239,6 +240,21 @@ TEST_F(Vireon, WithoutAChannelEveryPollIsAWrongPress) {
   // A wait follows each poll that does not end the round.
   EXPECT_EQ(waits_, (std::vector<unsigned>{1000, 1000}));
   EXPECT_EQ(TVireon::ButtonIndex, 1);
+}
+
+TEST_F(Vireon, AChannelWithoutAnOpenUsbLinkCanReportNoPress) {
+  // No link chosen (an /I 0 run without a device id), and a USB link that never opened.
+  for (bool usb : {false, true}) {
+    auto channel = std::make_unique<ISPLdCMD>();
+    if (usb) channel->SetInterface(ISPLdCMD::kUsbHid);
+    SetControllerChannel(std::move(channel));
+    uint8_t bits = 0;
+    Captured([&] { bits = GetVireon()->PollButtons(); });
+    EXPECT_EQ(bits, 0xFF) << (usb ? "USB link not open" : "no link");
+  }
+  const std::string out = Captured([] { EXPECT_FALSE(GetVireon()->ButtonTest(0, 3)); });
+  EXPECT_NE(out.find("PLEASE TRY AGAIN (Remaining: 0)\n"), std::string::npos) << out;
+  SetControllerChannel(nullptr);
 }
 
 TEST_F(Vireon, FiveButtonRoundsAskForEachButtonInOrderThenStartOver) {
