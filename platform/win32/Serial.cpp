@@ -8,16 +8,33 @@ namespace {
 
 HANDLE H(void* h) { return static_cast<HANDLE>(h); }
 
+using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+
+// CancelIoEx where the system has it (Vista on); CancelIo, which cancels the calling thread's
+// transfers on the handle, before that.
+void CancelTransfer(HANDLE port, OVERLAPPED* ov) {
+  static const CancelIoExFn cancelEx = [] {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC entry = kernel ? GetProcAddress(kernel, "CancelIoEx") : nullptr;
+    return reinterpret_cast<CancelIoExFn>(reinterpret_cast<void (*)()>(entry));
+  }();
+  if (cancelEx) {
+    cancelEx(port, ov);
+  } else {
+    CancelIo(port);
+  }
+}
+
 // Waits for an overlapped transfer up to timeoutMs. A transfer still running then is cancelled
-// and completed, so neither the record nor the caller's buffer is used after the return.
-// True when the transfer finished successfully; bytes gets its count.
+// and its completion waited for, so neither the record nor the caller's buffer is used after
+// the return. True when the transfer finished successfully; bytes gets its count.
 bool FinishTransfer(HANDLE port, OVERLAPPED* ov, uint32_t timeoutMs, DWORD* bytes) {
   DWORD w = WaitForSingleObject(ov->hEvent, timeoutMs);
   if (w == WAIT_OBJECT_0) return GetOverlappedResult(port, ov, bytes, FALSE) != 0;
   if (GetOverlappedResult(port, ov, bytes, FALSE)) return true;  // done right after the wait
-  CancelIoEx(port, ov);
-  GetOverlappedResult(port, ov, bytes, TRUE);
-  return false;
+  CancelTransfer(port, ov);
+  // A cancelled transfer reports failure; one that completed just before the cancel, success.
+  return GetOverlappedResult(port, ov, bytes, TRUE) != 0;
 }
 
 }  // namespace
