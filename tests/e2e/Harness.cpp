@@ -382,6 +382,48 @@ bool BackgroundProcess::WaitForLine(const std::string& line, double timeLimit) {
   }
 }
 
+size_t BackgroundProcess::WaitForText(const std::string& text, size_t from, double timeLimit) {
+  const double start = Now();
+  for (;;) {
+    const size_t at = out_.find(text, from);
+    if (at != std::string::npos) return at + text.size();
+    if (out_fd_ < 0 || Now() - start > timeLimit) return std::string::npos;
+    pollfd fd{out_fd_, POLLIN, 0};
+    poll(&fd, 1, 20);
+    ReadSome(out_fd_, out_);
+  }
+}
+
+bool BackgroundProcess::Write(const std::string& bytes) {
+  const double start = Now();
+  size_t written = 0;
+  while (written < bytes.size()) {
+    if (in_ < 0 || Now() - start > 5) return false;
+    const ssize_t w = write(in_, bytes.data() + written, bytes.size() - written);
+    if (w > 0) {
+      written += static_cast<size_t>(w);
+    } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else {
+      pollfd fd{in_, POLLOUT, 0};
+      poll(&fd, 1, 20);
+    }
+  }
+  return true;
+}
+
+bool BackgroundProcess::Running() {
+  if (pid_ <= 0 || status_ >= 0) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    int code = -1, sig = 0;
+    DecodeStatus(status, code, sig);
+    status_ = code;
+    return false;
+  }
+  return true;
+}
+
 void BackgroundProcess::CloseStdin() { CloseFd(in_); }
 
 int BackgroundProcess::Wait(double timeLimit) {
@@ -455,6 +497,22 @@ RunResult ToolRun::RunTool(const RunSpec& spec) {
   r.filesLeft = folder_.List();
   if (r.timedOut) ADD_FAILURE() << "the tool overran its " << limit << " s\n" << r.Describe();
   return r;
+}
+
+std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& spec) {
+  for (const auto& f : spec.files) folder_.Put(f);
+  const std::string program =
+      UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  auto p = std::make_unique<BackgroundProcess>(
+      TargetCommand(program, spec.args, folder_.Path(), spec.env));
+  if (!p->Started()) {
+    ADD_FAILURE() << "cannot start " << program;
+    return nullptr;
+  }
+  if (!spec.stdinBytes.empty() && !p->Write(spec.stdinBytes)) {
+    ADD_FAILURE() << "cannot feed the tool's stdin";
+  }
+  return p;
 }
 
 std::unique_ptr<BackgroundProcess> ToolRun::HoldInstanceLock() {

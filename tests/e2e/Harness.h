@@ -136,6 +136,16 @@ class BackgroundProcess {
   bool Started() const { return pid_ > 0; }
   // Waits for a line (CR removed) on stdout; false on time-out or end of output.
   bool WaitForLine(const std::string& line, double timeLimit);
+  // Interactive runs. Waits until the output from position `from` on contains `text` (which
+  // need not end a line, e.g. a prompt); the position just past it, or std::string::npos on
+  // time-out or end of output.
+  size_t WaitForText(const std::string& text, size_t from, double timeLimit);
+  // Writes bytes to the program's stdin (keys for a tool that reads them); false when the
+  // pipe is closed or the program does not take them within a few seconds.
+  bool Write(const std::string& bytes);
+  // True while the program has not ended.
+  bool Running();
+  int Pid() const { return pid_; }
   void CloseStdin();
   // Waits for the end; the exit code, or -1 on time-out (the process is then killed).
   int Wait(double timeLimit);
@@ -162,6 +172,11 @@ class ToolRun : public ::testing::Test {
     spec.args = std::move(args);
     return RunTool(spec);
   }
+
+  // Starts the tool in the folder as RunTool would, but returns at once with pipes to its stdin
+  // and stdout, for runs that answer the tool's prompts (an interactive run). Null when it
+  // could not be started.
+  std::unique_ptr<BackgroundProcess> StartTool(const RunSpec& spec);
 
   // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
   // Null (with a failure recorded) when it could not take the lock.
