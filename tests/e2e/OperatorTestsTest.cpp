@@ -1,0 +1,258 @@
+// The colour test, the button test and the music mode as whole runs on the simulated bench.
+// The colour cases are interactive: the case reads the digits from the plain copy of the tiles
+// on the tool's stdout and the lit colour from the simulator's log, and types the answer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Harness.h"
+
+namespace e2e {
+namespace {
+
+const char kHidLibrary[] = "libhidapi-hidraw.so.0";
+const char kPrompt[] = "Please enter COLOR CODE: ";
+const char kPause[] = "Press any key to continue . . . ";
+constexpr size_t kTileWidth = 17;
+
+// Tile index (left to right) of each colour the controller may be set to.
+const std::map<std::string, int> kTileOfColour{
+    {"FF 00 00", 0}, {"00 FF 00", 1}, {"00 00 FF", 2}, {"FF FF FF", 3}};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The digits of the four tiles, read from the 7 plain lines just before `end` (the position
+// where the prompt starts). Each digit is drawn with its own character. Empty if unreadable.
+std::vector<int> TileDigits(const std::string& out, size_t end) {
+  std::vector<std::string> lines;
+  size_t stop = end;
+  while (lines.size() < 7 && stop > 0) {
+    const size_t nl = stop - 1;  // out[nl] is the line break ending this line
+    const size_t begin = out.rfind('\n', nl == 0 ? 0 : nl - 1);
+    const size_t from = begin == std::string::npos || nl == 0 ? 0 : begin + 1;
+    std::string line = out.substr(from, nl - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.insert(lines.begin(), line);
+    stop = from;
+  }
+  std::vector<int> digits;
+  for (size_t tile = 0; tile < 4; ++tile) {
+    int digit = -1;
+    for (const std::string& line : lines) {
+      if (line.size() < (tile + 1) * kTileWidth) return {};
+      for (char c : line.substr(tile * kTileWidth, kTileWidth))
+        if (c >= '0' && c <= '9' && digit < 0) digit = c - '0';
+    }
+    digits.push_back(digit);
+  }
+  return digits;
+}
+
+class OperatorRun : public ToolRun {
+ protected:
+  // A run with the simulated controller beside the tool (on Linux) and no sound server.
+  RunSpec BenchSpec(std::vector<std::string> args, const std::string& scenario = {}) {
+    RunSpec spec;
+    spec.args = std::move(args);
+    if (!UnderWine()) {
+      const std::string library = SimFile(kHidLibrary);
+      EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
+      spec.files.push_back(ExtraFile::Copy(kHidLibrary, library));
+    }
+    spec.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
+    spec.files.push_back(ExtraFile::Text("scenario.ini", scenario));
+    spec.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+    // A sound server that is not there: the music mode finds no audio interfaces.
+    spec.env["PULSE_SERVER"] = "unix:" + folder_.PathOf("no-sound-server");
+    return spec;
+  }
+
+  // What the controller received: the decoded meaning of each logged report.
+  std::vector<std::string> Received() const {
+    std::vector<std::string> out;
+    std::istringstream in(folder_.Read("sim.log"));
+    for (std::string line; std::getline(in, line);) {
+      const size_t bar = line.find(" | ");
+      if (bar != std::string::npos) out.push_back(line.substr(bar + 3));
+    }
+    return out;
+  }
+  std::vector<std::string> SetColours() const {
+    std::vector<std::string> out;
+    for (const std::string& m : Received())
+      if (m.rfind("LED set colour ", 0) == 0) out.push_back(m.substr(15));
+    return out;
+  }
+};
+
+// ---- colour test ------------------------------------------------------------------------------
+
+TEST_F(OperatorRun, LinuxOnly_FourRightAnswersPassTheColourTest) {
+  auto tool = StartTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"}));
+  ASSERT_TRUE(tool);
+  size_t from = 0;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round + 1));
+    const size_t after = tool->WaitForText(kPrompt, from, DefaultTimeLimit());
+    ASSERT_NE(after, std::string::npos) << tool->OutputSoFar();
+    const std::vector<int> digits = TileDigits(tool->OutputSoFar(), after - sizeof kPrompt + 1);
+    ASSERT_EQ(digits.size(), 4u) << tool->OutputSoFar();
+    std::vector<int> sorted = digits;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() &&
+                sorted.front() >= 0)
+        << "four different digits expected";
+    const std::vector<std::string> lit = SetColours();
+    ASSERT_EQ(lit.size(), static_cast<size_t>(round + 1));
+    ASSERT_TRUE(kTileOfColour.count(lit.back())) << lit.back();
+    const int digit = digits[static_cast<size_t>(kTileOfColour.at(lit.back()))];
+    ASSERT_TRUE(tool->Write(std::string(1, static_cast<char>('0' + digit))));
+    from = after;
+  }
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  const std::string& out = tool->OutputSoFar();
+  EXPECT_EQ(out.find("PLEASE TRY AGAIN"), std::string::npos) << out;
+  EXPECT_EQ(Count(out, kPrompt), 4u) << out;
+  EXPECT_EQ(Count(out, "Brumel LED Test Tool"), 4u) << out;
+
+  std::vector<std::string> colours = SetColours();
+  std::sort(colours.begin(), colours.end());
+  EXPECT_EQ(colours, (std::vector<std::string>{"00 00 FF", "00 FF 00", "FF 00 00", "FF FF FF"}));
+  ASSERT_FALSE(Received().empty());
+  EXPECT_EQ(Received().back(), "LED end test");
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+TEST_F(OperatorRun, ThreeWrongKeysFailTheColourTest) {
+  // Under Wine keys cannot come through a pipe: every read gives end of input, a wrong key too.
+  RunSpec spec = BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"});
+  spec.stdinBytes = "x\r-";
+  RunResult r = RunTool(spec);
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  const std::string retries = std::string(kPrompt) + "PLEASE TRY AGAIN (Remaining: 2)\n" + kPrompt +
+                              "PLEASE TRY AGAIN (Remaining: 1)\n" + kPrompt +
+                              "PLEASE TRY AGAIN (Remaining: 0)\n";
+  EXPECT_NE(r.out.find(retries), std::string::npos) << r.Describe();
+  EXPECT_EQ(Count(r.out, kPrompt), 3u) << r.Describe();  // the first failed round ends the test
+  EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
+  if (!UnderWine()) {
+    EXPECT_EQ(SetColours().size(), 1u) << r.Describe();
+    EXPECT_EQ(Received().back(), "LED end test") << r.Describe();
+  }
+}
+
+TEST_F(OperatorRun, LinuxOnly_BothTestOptionsRunTheColourTest) {
+  RunResult r = RunTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:BUTTON", "/TEST:COLOR"}));
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();  // no keys: the first round fails
+  EXPECT_NE(r.out.find(kPrompt), std::string::npos) << r.Describe();
+  EXPECT_EQ(r.out.find("Please press button"), std::string::npos) << r.Describe();
+}
+
+// ---- button test ------------------------------------------------------------------------------
+
+TEST_F(OperatorRun, LinuxOnly_FiveRightPressesPassTheButtonTest) {
+  RunResult r = RunTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:BUTTON"},
+                                  "[Buttons]\nScript=1:01, 2:02, 3:04, 4:08, 5:10\n"));
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  for (const char* name : {"+", "-", "1", "2", "3"}) {
+    EXPECT_NE(r.out.find(std::string("Please press button [ ") + name + " ]\n"), std::string::npos)
+        << r.Describe();
+  }
+  EXPECT_EQ(r.out.find("PLEASE TRY AGAIN"), std::string::npos) << r.Describe();
+  std::vector<std::string> expected;
+  for (const char* bits : {"01", "02", "04", "08", "10"}) {
+    expected.push_back("LED enter button test");
+    expected.push_back(std::string("LED read buttons -> ") + bits);
+    expected.push_back("LED clear button");
+  }
+  expected.push_back("LED end test");
+  EXPECT_EQ(Received(), expected) << r.Describe();
+}
+
+TEST_F(OperatorRun, LinuxOnly_ThreeWrongPressesFailTheButtonTest) {
+  RunResult r = RunTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:BUTTON"},
+                                  "[Buttons]\nScript=1:04, 2:03, 3:10\n"));
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  EXPECT_NE(r.out.find("Please press button [ + ]\n"
+                       "PLEASE TRY AGAIN (Remaining: 2)\n"
+                       "PLEASE TRY AGAIN (Remaining: 1)\n"
+                       "PLEASE TRY AGAIN (Remaining: 0)\n"),
+            std::string::npos)
+      << r.Describe();
+  EXPECT_EQ(Count(r.out, "Please press button"), 1u) << r.Describe();
+  // Polls one second apart: three presses take two waits.
+  EXPECT_GE(r.seconds, 1.9) << r.Describe();
+  ASSERT_FALSE(Received().empty());
+  EXPECT_EQ(Received().back(), "LED end test");
+  EXPECT_EQ(Count(folder_.Read("sim.log"), "LED clear button"), 3u);
+}
+
+TEST_F(OperatorRun, AnEarlierOptionErrorIsClearedAndTheButtonTestRuns) {
+  // No device id: no link opens, so every poll counts as a wrong press and the round fails.
+  RunResult r = RunTool(BenchSpec({"/I", "9", "/I", "0", "/TEST:BUTTON"}));
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  EXPECT_EQ(r.out.find("*** Arguments Fail ***"), std::string::npos) << r.Describe();
+  EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << r.Describe();
+  EXPECT_NE(r.out.find("Please press button [ + ]\n"), std::string::npos) << r.Describe();
+  EXPECT_NE(r.out.find("PLEASE TRY AGAIN (Remaining: 0)\n"), std::string::npos) << r.Describe();
+}
+
+// ---- music mode -------------------------------------------------------------------------------
+
+TEST_F(OperatorRun, LinuxOnly_MusicModeWithoutSoundWaitsForTheKeyAndSendsNothing) {
+  auto tool = StartTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/MODE", "6"}));
+  ASSERT_TRUE(tool);
+  ASSERT_NE(tool->WaitForText(kPause, 0, DefaultTimeLimit()), std::string::npos)
+      << tool->OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(tool->Running()) << "\"PAUSE\" must wait for the key";
+  ASSERT_TRUE(tool->Write("k"));
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  // The thread found no audio interfaces: it ended at once, printing nothing.
+  EXPECT_EQ(tool->OutputSoFar().substr(0, sizeof kPause), std::string("\n") + kPause);
+  EXPECT_EQ(tool->OutputSoFar().find("Main_Volume"), std::string::npos);
+  EXPECT_EQ(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+// ---- one copy at a time -----------------------------------------------------------------------
+
+TEST_F(OperatorRun, LinuxOnly_ASecondStartIsRefusedWhileAButtonTestWaits) {
+  // The first copy sees no press for its first four polls, then all five buttons in turn.
+  auto first = StartTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:BUTTON"},
+                                   "[Buttons]\nScript=5:01, 6:02, 7:04, 8:08, 9:10\n"));
+  ASSERT_TRUE(first);
+  ASSERT_NE(first->WaitForText("Please press button [ + ]\n", 0, DefaultTimeLimit()),
+            std::string::npos)
+      << first->OutputSoFar();
+  ASSERT_TRUE(folder_.Exists("BrumelISP.ini"));
+  const std::string ini = folder_.Read("BrumelISP.ini");
+
+  RunResult second = RunTool({"/I", "0", "/TEST:BUTTON"});
+  ASSERT_FALSE(second.Crashed()) << second.Describe();
+  EXPECT_EQ(second.out, "Encountered a sharing violation while accessing\n") << second.Describe();
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_TRUE(first->Running()) << "the first copy was still polling";
+  EXPECT_EQ(folder_.Read("BrumelISP.ini"), ini);
+
+  EXPECT_EQ(first->Wait(DefaultTimeLimit()), 0) << first->OutputSoFar();
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+}  // namespace
+}  // namespace e2e
