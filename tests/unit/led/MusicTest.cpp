@@ -112,5 +112,22 @@ TEST_F(MusicLoop, AClearedFlagStopsAThreadThatIsAlreadyRunning) {
   EXPECT_EQ(out.substr(out.size() - 18), "Music Thread Exit\n");
 }
 
+// The platform's own meter and playback, whatever this machine offers: no sound system gives no
+// meter (the thread then ends with 1); one that is there gives a meter within range. Neither
+// may hang or crash, and a missing file plays nothing.
+TEST(PlatformAudio, MeterIsEitherMissingOrInRangeAndAMissingFilePlaysNothing) {
+  std::unique_ptr<plat::AudioMeter> meter = plat::OpenOutputMeter();
+  if (meter) {
+    meter->IsMuted();
+    const float peak = meter->PeakValue();
+    EXPECT_GE(peak, 0.0f);
+    EXPECT_LE(peak, 1.0f);
+    meter.reset();
+  }
+  plat::StartAudioPlayback("no-such-folder/music.mp3");
+  plat::StopAudioPlayback();
+  plat::StopAudioPlayback();
+}
+
 }  // namespace
 }  // namespace brumel
