@@ -14,7 +14,9 @@ namespace brumel {
 inline constexpr size_t kIspPacketBytes = 64;
 
 // The payload room of a packet with header offset h.
-constexpr size_t IspPayloadRoom(unsigned headerOffset) { return kIspPacketBytes - 2 * headerOffset; }
+constexpr size_t IspPayloadRoom(unsigned headerOffset) {
+  return kIspPacketBytes - 2 * headerOffset;
+}
 
 // Fills the 64 bytes of packet with a request. The payload (may be null) is cut to the payload
 // room. Returns the payload bytes placed.

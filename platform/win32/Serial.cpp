@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/Serial.h"
+
+#include <windows.h>
 
 namespace plat {
 
@@ -88,7 +88,8 @@ void SerialPort::Close() {
 bool SerialPort::IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
 void SerialPort::Purge() {
-  if (IsOpen()) PurgeComm(H(handle_), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (IsOpen())
+    PurgeComm(H(handle_), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
 bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {

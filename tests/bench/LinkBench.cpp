@@ -147,8 +147,7 @@ int main(int argc, char** argv) {
     }
     ch.SyncPacketNumber();
     Print("serial", "ISP exchange (WritePacket+ReadPacket)", fast, Measure(fast, [&] {
-            return ch.WritePacket(0xA6, nullptr, 0, 5000) &&
-                   ch.ReadPacket(nullptr, 0, 5000, true);
+            return ch.WritePacket(0xA6, nullptr, 0, 5000) && ch.ReadPacket(nullptr, 0, 5000, true);
           }));
     Print("serial", "GetVersion (no pauses on serial)", fast,
           Measure(fast, [&] { return ch.GetVersion() != 0; }));

@@ -107,7 +107,7 @@ TEST_F(ChannelOnSim, PacketNumbersBeforeAndAfterTheSync) {
   EXPECT_EQ(ch.GetPacketNumber(), 18u);
   EXPECT_EQ(ch.GetVersion(), 0x11223344u);  // carried 18, echo 19 accepted
   EXPECT_EQ(ch.GetPacketNumber(), 20u);
-  EXPECT_TRUE(ch.SyncPacketNumber());       // carries 1
+  EXPECT_TRUE(ch.SyncPacketNumber());  // carries 1
   EXPECT_EQ(ch.GetPacketNumber(), 3u);
   EXPECT_EQ(ch.GetDeviceID(), 0x00235101u);  // carries 3, echo 4 accepted
   EXPECT_EQ(ch.GetPacketNumber(), 5u);

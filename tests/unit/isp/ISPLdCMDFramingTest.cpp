@@ -11,8 +11,8 @@ namespace {
 
 using Packet = std::array<uint8_t, kIspPacketBytes>;
 
-Packet Build(uint16_t command, uint32_t number, const std::vector<uint8_t>& payload,
-             unsigned h, size_t* placed = nullptr) {
+Packet Build(uint16_t command, uint32_t number, const std::vector<uint8_t>& payload, unsigned h,
+             size_t* placed = nullptr) {
   Packet p;
   p.fill(0xEE);  // every byte must be written
   size_t n = BuildRequestPacket(p.data(), command, number,
