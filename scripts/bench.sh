@@ -6,7 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-DEFAULT_JOB=()  # the job to run without arguments (no arguments: the usage text)
+# The job to run without arguments: the tool's default lighting mode, over USB, on the
+# simulated controller (it shows its LEDs on stderr; a key ends the run).
+DEFAULT_JOB=(/I 0 /ID 0416A316 /MODE 1E)
 
 ensure_packages "${LINUX_PACKAGES[@]}"
 log=$(mktemp /tmp/brumel-bench-build.XXXXXX)
