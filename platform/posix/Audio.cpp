@@ -45,7 +45,7 @@ struct PaBufferAttr {
 
 using PaSimpleNewFn = PaSimple* (*)(const char* server, const char* name, int direction,
                                     const char* device, const char* streamName,
-                                    const PaSampleSpec* spec, const void* channelMap,
+                                    const PaSampleSpec* sampleFormat, const void* channelMap,
                                     const PaBufferAttr* attr, int* error);
 using PaSimpleReadFn = int (*)(PaSimple* s, void* data, size_t bytes, int* error);
 using PaSimpleWriteFn = int (*)(PaSimple* s, const void* data, size_t bytes, int* error);
@@ -234,15 +234,15 @@ class Player {
 
   void PlayDecoded(const Mpg123Api& mpg, const PulseSimpleApi& pa, Mpg123Handle* decoder, long rate,
                    int channels) {
-    const PaSampleSpec spec{kPaSampleS16le, static_cast<uint32_t>(rate),
-                            static_cast<uint8_t>(channels)};
+    const PaSampleSpec sampleFormat{kPaSampleS16le, static_cast<uint32_t>(rate),
+                                    static_cast<uint8_t>(channels)};
     // A short server buffer (about 200 ms), so a stop is not held up by a long write.
     const uint32_t bytesPerSecond =
         static_cast<uint32_t>(rate) * 2u * static_cast<uint32_t>(channels);
     const PaBufferAttr attr{kPaDefault, bytesPerSecond / 5, kPaDefault, kPaDefault, kPaDefault};
     int error = 0;
-    PaSimple* out = pa.open(nullptr, kClientName, kPaStreamPlayback, nullptr, "music", &spec,
-                            nullptr, &attr, &error);
+    PaSimple* out = pa.open(nullptr, kClientName, kPaStreamPlayback, nullptr, "music",
+                            &sampleFormat, nullptr, &attr, &error);
     if (!out) return;
     std::vector<unsigned char> buffer(bytesPerSecond / 20);  // 50 ms per write
     bool ended = false;
@@ -281,12 +281,12 @@ void StopAudioPlayback() { ThePlayer().Stop(); }
 std::unique_ptr<AudioMeter> OpenOutputMeter() {
   const PulseSimpleApi* pa = PulseSimple();
   if (!pa) return nullptr;
-  const PaSampleSpec spec{kPaSampleFloat32le, kMeterRate, kMeterChannels};
+  const PaSampleSpec sampleFormat{kPaSampleFloat32le, kMeterRate, kMeterChannels};
   const PaBufferAttr attr{kPaDefault, kPaDefault, kPaDefault, kPaDefault,
                           static_cast<uint32_t>(kMeterBlockSamples * sizeof(float))};
   int error = 0;
   PaSimple* stream = pa->open(nullptr, kClientName, kPaStreamRecord, "@DEFAULT_MONITOR@",
-                              "peak meter", &spec, nullptr, &attr, &error);
+                              "peak meter", &sampleFormat, nullptr, &attr, &error);
   if (!stream) return nullptr;
   return std::make_unique<MonitorMeter>(pa, stream);
 }

@@ -53,9 +53,9 @@ namespace {
 
 struct Device {
   Device(std::string p, DeviceSpec s, const Scenario& scenario, std::wstring sn)
-      : path(std::move(p)), spec(s), model(scenario), serial(std::move(sn)) {}
+      : path(std::move(p)), ids(s), model(scenario), serial(std::move(sn)) {}
   std::string path;
-  DeviceSpec spec;
+  DeviceSpec ids;
   ControllerModel model;
   std::wstring serial;
   bool gone = false;
@@ -134,8 +134,8 @@ wchar_t* CopyWide(const std::wstring& s) {
 }
 
 bool Matches(const Device& d, unsigned short vendorId, unsigned short productId) {
-  return !d.gone && (vendorId == 0 || d.spec.vendorId == vendorId) &&
-         (productId == 0 || d.spec.productId == productId);
+  return !d.gone && (vendorId == 0 || d.ids.vendorId == vendorId) &&
+         (productId == 0 || d.ids.productId == productId);
 }
 
 hid_device* OpenHandle(Bench& b, Device& d) {
@@ -173,8 +173,8 @@ struct hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short p
       auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
       if (!info) return head;
       info->path = strdup(d->path.c_str());
-      info->vendor_id = d->spec.vendorId;
-      info->product_id = d->spec.productId;
+      info->vendor_id = d->ids.vendorId;
+      info->product_id = d->ids.productId;
       info->serial_number = CopyWide(d->serial);
       info->release_number = 0x0100;
       info->manufacturer_string = CopyWide(L"Brumel Bench");

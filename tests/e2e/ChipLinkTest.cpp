@@ -41,20 +41,20 @@ class ChipLinkRun : public ToolRun {
  protected:
   // A run with the simulated controller beside the tool.
   RunResult RunOnBench(std::vector<std::string> args, std::string scenario = {}) {
-    RunSpec spec;
-    spec.args = std::move(args);
-    spec.stdinBytes = "k";
+    RunSpec request;
+    request.args = std::move(args);
+    request.stdinBytes = "k";
     const std::string library = SimFile(kHidLibrary);
     EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
-    spec.files.push_back(ExtraFile::Copy(kHidLibrary, library));
-    spec.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
+    request.files.push_back(ExtraFile::Copy(kHidLibrary, library));
+    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
     if (scenario.empty()) {
-      spec.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
+      request.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
     } else {
-      spec.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-      spec.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+      request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
+      request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
     }
-    return RunTool(spec);
+    return RunTool(request);
   }
   std::vector<std::string> Received() { return LoggedReports(folder_.Read("sim.log")); }
 };
@@ -114,11 +114,11 @@ TEST_F(ChipLinkRun, ModeWithoutControllerShowsUsbFail) {
 
 // /I 1 sets up no link: the display shows the images and every chip value in its failure form.
 TEST_F(ChipLinkRun, InformationDisplayOverI2c) {
-  RunSpec spec;
-  spec.args = {"/I", "1", "/UA", "a.bin", "/UL", "b.bin"};
-  spec.files = {ExtraFile::Text("a.bin", "abc"),
-                ExtraFile::Text("b.bin", std::string(258, '\xFF'))};
-  RunResult r = RunTool(spec);
+  RunSpec request;
+  request.args = {"/I", "1", "/UA", "a.bin", "/UL", "b.bin"};
+  request.files = {ExtraFile::Text("a.bin", "abc"),
+                   ExtraFile::Text("b.bin", std::string(258, '\xFF'))};
+  RunResult r = RunTool(request);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
   EXPECT_EQ(r.out,

@@ -56,10 +56,10 @@ class UsageRun : public ToolRun, public ::testing::WithParamInterface<UsageCase>
 // the run still removes its configuration file.
 TEST_P(UsageRun, PrintsUsageAndEndsWith1) {
   const UsageCase& c = GetParam();
-  RunSpec spec;
-  spec.args = c.args;
-  spec.files = c.files;
-  RunResult r = RunTool(spec);
+  RunSpec request;
+  request.args = c.args;
+  request.files = c.files;
+  RunResult r = RunTool(request);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.out, (c.argumentError ? std::string(kArgumentsFail) : std::string()) + kUsage)
       << r.Describe();

@@ -478,12 +478,12 @@ void ToolRun::SetUp() {
   folder_.Put(ExtraFile::Copy(ToolFileName(), s.tool));
 }
 
-RunResult ToolRun::RunTool(const RunSpec& spec) {
-  for (const auto& f : spec.files) folder_.Put(f);
+RunResult ToolRun::RunTool(const RunSpec& request) {
+  for (const auto& f : request.files) folder_.Put(f);
   const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
-  const double limit = spec.timeLimitSeconds > 0 ? spec.timeLimitSeconds : DefaultTimeLimit();
-  ProcessResult p = RunProcess(TargetCommand(program, spec.args, folder_.Path(), spec.env),
-                               spec.stdinBytes, limit);
+  const double limit = request.timeLimitSeconds > 0 ? request.timeLimitSeconds : DefaultTimeLimit();
+  ProcessResult p = RunProcess(TargetCommand(program, request.args, folder_.Path(), request.env),
+                               request.stdinBytes, limit);
   RunResult r;
   r.rawOut = p.out;
   r.rawErr = p.err;
@@ -499,17 +499,16 @@ RunResult ToolRun::RunTool(const RunSpec& spec) {
   return r;
 }
 
-std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& spec) {
-  for (const auto& f : spec.files) folder_.Put(f);
-  const std::string program =
-      UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
+  for (const auto& f : request.files) folder_.Put(f);
+  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
   auto p = std::make_unique<BackgroundProcess>(
-      TargetCommand(program, spec.args, folder_.Path(), spec.env));
+      TargetCommand(program, request.args, folder_.Path(), request.env));
   if (!p->Started()) {
     ADD_FAILURE() << "cannot start " << program;
     return nullptr;
   }
-  if (!spec.stdinBytes.empty() && !p->Write(spec.stdinBytes)) {
+  if (!request.stdinBytes.empty() && !p->Write(request.stdinBytes)) {
     ADD_FAILURE() << "cannot feed the tool's stdin";
   }
   return p;

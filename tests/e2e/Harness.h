@@ -165,18 +165,18 @@ class ToolRun : public ::testing::Test {
  protected:
   void SetUp() override;
 
-  // Puts spec.files into the folder and runs the tool there with spec.args.
-  RunResult RunTool(const RunSpec& spec);
+  // Puts request.files into the folder and runs the tool there with request.args.
+  RunResult RunTool(const RunSpec& request);
   RunResult RunTool(std::vector<std::string> args) {
-    RunSpec spec;
-    spec.args = std::move(args);
-    return RunTool(spec);
+    RunSpec request;
+    request.args = std::move(args);
+    return RunTool(request);
   }
 
   // Starts the tool in the folder as RunTool would, but returns at once with pipes to its stdin
   // and stdout, for runs that answer the tool's prompts (an interactive run). Null when it
   // could not be started.
-  std::unique_ptr<BackgroundProcess> StartTool(const RunSpec& spec);
+  std::unique_ptr<BackgroundProcess> StartTool(const RunSpec& request);
 
   // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
   // Null (with a failure recorded) when it could not take the lock.

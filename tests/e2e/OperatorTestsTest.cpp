@@ -61,19 +61,19 @@ class OperatorRun : public ToolRun {
  protected:
   // A run with the simulated controller beside the tool (on Linux) and no sound server.
   RunSpec BenchSpec(std::vector<std::string> args, const std::string& scenario = {}) {
-    RunSpec spec;
-    spec.args = std::move(args);
+    RunSpec request;
+    request.args = std::move(args);
     if (!UnderWine()) {
       const std::string library = SimFile(kHidLibrary);
       EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
-      spec.files.push_back(ExtraFile::Copy(kHidLibrary, library));
+      request.files.push_back(ExtraFile::Copy(kHidLibrary, library));
     }
-    spec.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
-    spec.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-    spec.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
+    request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
+    request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
     // A sound server that is not there: the music mode finds no audio interfaces.
-    spec.env["PULSE_SERVER"] = "unix:" + folder_.PathOf("no-sound-server");
-    return spec;
+    request.env["PULSE_SERVER"] = "unix:" + folder_.PathOf("no-sound-server");
+    return request;
   }
 
   // What the controller received: the decoded meaning of each logged report.
@@ -134,9 +134,9 @@ TEST_F(OperatorRun, LinuxOnly_FourRightAnswersPassTheColourTest) {
 
 TEST_F(OperatorRun, ThreeWrongKeysFailTheColourTest) {
   // Under Wine keys cannot come through a pipe: every read gives end of input, a wrong key too.
-  RunSpec spec = BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"});
-  spec.stdinBytes = "x\r-";
-  RunResult r = RunTool(spec);
+  RunSpec request = BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"});
+  request.stdinBytes = "x\r-";
+  RunResult r = RunTool(request);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 1) << r.Describe();
   const std::string retries = std::string(kPrompt) + "PLEASE TRY AGAIN (Remaining: 2)\n" + kPrompt +
