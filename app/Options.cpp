@@ -159,8 +159,7 @@ bool ParseArguments(int argc, char** argv) {
     } else if (token == "/INFO") {
       // The information display follows from the interface number.
     } else if (token == "/AUTO") {
-      o.UpdateDescription =
-          GetUpdateDescription(o.ExeDir + plat::kPathSeparator + "UpdateFW.ini");
+      o.UpdateDescription = GetUpdateDescription(o.ExeDir + plat::kPathSeparator + "UpdateFW.ini");
       o.AutoMode = o.UpdateDescription && o.UpdateDescription->HasFile();
     } else if (token == "/ID") {
       if (!hasNext || o.EraseRequested) {
@@ -234,8 +233,9 @@ void PrintUsage() {
       {7, "                             (Default 0 - Reset, 1 - LDROM, 2 - APROM)\n"},
       {7, "   /E  <all | aprom | data>  Erase APROM and data flash\n"},
       {7, "   /I  <interface>           Interface\n"},
-      {7, "                             (Default 0 - USB, 1 - I2C, 2 - ADL_I2C_OEM, 3 - "
-          "ADL_I2C_OEM3)\n"},
+      {7,
+       "                             (Default 0 - USB, 1 - I2C, 2 - ADL_I2C_OEM, 3 - "
+       "ADL_I2C_OEM3)\n"},
       {7, "   /ID                       Specify an USB Device ID\n"},
       {7, "   /INFO                     Display information\n"},
       {7, "   /?                        Usage help\n"},

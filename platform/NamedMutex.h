@@ -14,7 +14,7 @@ enum class MutexWait {
   Acquired,   // now owned
   Abandoned,  // now owned; the previous owner ended without releasing it
   TimedOut,
-  Failed,     // not open, or the system refused the wait
+  Failed,  // not open, or the system refused the wait
 };
 
 class NamedMutex {

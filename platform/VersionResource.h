@@ -51,6 +51,7 @@ constexpr VersionRecord MakeVersionRecord(uint16_t major, uint16_t minor, uint16
                                           uint16_t build) {
   const uint32_t high = (uint32_t{major} << 16) | minor;
   const uint32_t low = (uint32_t{release} << 16) | build;
+  // clang-format off
   const uint32_t dwords[13] = {
       kFixedInfoSignature,
       0x00010000,  // structure version 1.0
@@ -63,6 +64,7 @@ constexpr VersionRecord MakeVersionRecord(uint16_t major, uint16_t minor, uint16
       0,           // subtype
       0, 0,        // date
   };
+  // clang-format on
   VersionRecord record{};
   for (size_t i = 0; i < 13; ++i) {
     for (size_t b = 0; b < 4; ++b) {

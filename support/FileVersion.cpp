@@ -55,7 +55,7 @@ bool TFileVersion::TakeFixedInfo(plat::VersionData data) {
     const uint8_t* p = Data.data() + data.FixedInfoOffset;
     uint32_t d[13];
     for (size_t i = 0; i < 13; ++i) d[i] = Dword(p + 4 * i);
-    FixedInfo = FixedFileInfo{d[0], d[1], d[2], d[3], d[4],  d[5], d[6],
+    FixedInfo = FixedFileInfo{d[0], d[1], d[2], d[3],  d[4],  d[5], d[6],
                               d[7], d[8], d[9], d[10], d[11], d[12]};
     Valid = FixedInfo.dwSignature == plat::kFixedInfoSignature;
   }
@@ -96,4 +96,3 @@ LanguageAndCodePage TFileVersion::Translation(uint32_t i) const {
 std::string GetExeFileName() { return plat::ExecutablePath(); }
 
 }  // namespace brumel
-

@@ -1,7 +1,7 @@
+#include "platform/CommandLine.h"
+
 #include <fstream>
 #include <iterator>
-
-#include "platform/CommandLine.h"
 
 namespace plat {
 

@@ -1,10 +1,10 @@
+#include "platform/DebugOutput.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
-
-#include "platform/DebugOutput.h"
 
 namespace plat {
 

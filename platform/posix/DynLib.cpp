@@ -1,6 +1,7 @@
+#include "platform/DynLib.h"
+
 #include <dlfcn.h>
 
-#include "platform/DynLib.h"
 #include "platform/Files.h"
 
 namespace plat {

@@ -1,11 +1,11 @@
+#include "platform/Files.h"
+
 #include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
-
-#include "platform/Files.h"
 
 namespace plat {
 

@@ -1,7 +1,7 @@
+#include "platform/OsInfo.h"
+
 #include <sys/utsname.h>
 #include <unistd.h>
-
-#include "platform/OsInfo.h"
 
 namespace plat {
 

@@ -1,6 +1,6 @@
-#include <unistd.h>
-
 #include "platform/ProcessId.h"
+
+#include <unistd.h>
 
 namespace plat {
 

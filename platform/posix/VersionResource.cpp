@@ -1,3 +1,5 @@
+#include "platform/VersionResource.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,7 +7,6 @@
 #include <cerrno>
 
 #include "platform/ElfSection.h"
-#include "platform/VersionResource.h"
 
 namespace plat {
 
@@ -33,8 +34,8 @@ bool ReadVersionData(const char* path, VersionData& data) {
     return true;
   };
   std::vector<uint8_t> record;
-  const bool found = ReadElfSection(readAt, static_cast<uint64_t>(st.st_size),
-                                    kVersionSectionName, kVersionSectionMax, record);
+  const bool found = ReadElfSection(readAt, static_cast<uint64_t>(st.st_size), kVersionSectionName,
+                                    kVersionSectionMax, record);
   close(fd);
   if (!found || record.empty()) return false;
   SplitVersionRecord(std::move(record), data);

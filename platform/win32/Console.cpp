@@ -1,10 +1,10 @@
+#include "platform/Console.h"
+
 #include <conio.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "platform/Console.h"
 
 namespace plat {
 
@@ -49,7 +49,8 @@ void ConsoleSetCursorVisible(bool visible) {
 void ConsoleSetInputRestricted(bool restricted) {
   // Only the extended-flags bit stays: quick edit, insert, mouse, window, echo, line and
   // processed input are off.
-  SetConsoleMode(g_input, restricted ? (g_savedInputMode & ENABLE_EXTENDED_FLAGS) : g_savedInputMode);
+  SetConsoleMode(g_input,
+                 restricted ? (g_savedInputMode & ENABLE_EXTENDED_FLAGS) : g_savedInputMode);
 }
 
 void ConsoleSetCloseEnabled(bool enabled) {

@@ -1,8 +1,8 @@
+#include "platform/DebugOutput.h"
+
 #include <windows.h>
 
 #include <string>
-
-#include "platform/DebugOutput.h"
 
 namespace plat {
 

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/NamedMutex.h"
+
+#include <windows.h>
 
 namespace plat {
 
@@ -43,8 +43,6 @@ MutexWait NamedMutex::Wait(int64_t timeoutMs) {
   }
 }
 
-bool NamedMutex::Release() {
-  return handle_ && ReleaseMutex(static_cast<HANDLE>(handle_)) != 0;
-}
+bool NamedMutex::Release() { return handle_ && ReleaseMutex(static_cast<HANDLE>(handle_)) != 0; }
 
 }  // namespace plat

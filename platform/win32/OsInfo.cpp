@@ -1,9 +1,10 @@
+#include "platform/OsInfo.h"
+
 #include <windows.h>
 
 #include <cstring>
 
 #include "platform/DynLib.h"
-#include "platform/OsInfo.h"
 
 namespace plat {
 

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/ProcessId.h"
+
+#include <windows.h>
 
 namespace plat {
 

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/VersionResource.h"
+
+#include <windows.h>
 
 namespace plat {
 
@@ -34,8 +34,7 @@ bool ReadVersionData(const char* path, VersionData& data) {
     data = VersionData{};
     return false;
   }
-  data.HasFixedInfo =
-      Locate(data.Bytes, "\\", data.FixedInfoOffset, data.FixedInfoLength);
+  data.HasFixedInfo = Locate(data.Bytes, "\\", data.FixedInfoOffset, data.FixedInfoLength);
   data.HasTranslation = Locate(data.Bytes, "\\VarFileInfo\\Translation", data.TranslationOffset,
                                data.TranslationLength);
   return true;

@@ -16,8 +16,8 @@ namespace {
 #define BRUMEL_KEEP __attribute__((used))
 #endif
 
-BRUMEL_KEEP __attribute__((section(BRUMEL_VERSION_SECTION)))
-constinit const plat::VersionRecord kExecutableVersion =
+BRUMEL_KEEP __attribute__((
+    section(BRUMEL_VERSION_SECTION))) constinit const plat::VersionRecord kExecutableVersion =
     plat::MakeVersionRecord(BRUMEL_VERSION_MAJOR, BRUMEL_VERSION_MINOR, BRUMEL_VERSION_RELEASE,
                             BRUMEL_VERSION_BUILD);
 

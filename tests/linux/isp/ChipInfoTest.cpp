@@ -87,8 +87,8 @@ TEST_F(ChipInfo, HealthyControllerOverUsb) {
 struct LineCase {
   const char* name;
   const char* scenario;
-  const char* line;       // expected in the display ("" for none)
-  const char* absent;     // must not appear ("" for none)
+  const char* line;    // expected in the display ("" for none)
+  const char* absent;  // must not appear ("" for none)
 };
 
 class ChipInfoLines : public ChipInfo, public ::testing::WithParamInterface<LineCase> {};
@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ROM Data ............... LDROM[ OK ] APROM[ Empty ]\n", ""},
         // Failed queries print in their failure forms.
         LineCase{"VersionQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=A6\n",
-                 "FW Version ............. 0x00000000\nFW Release ............. 0x00000007\n",
-                 ""},
+                 "FW Version ............. 0x00000000\nFW Release ............. 0x00000007\n", ""},
         LineCase{"FlashModeQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=CA\n",
                  "Flash Mode ............. Unknown (0x00)\n", ""},
         LineCase{"ConfigQueryFails", "[Fault]\nKind=badnumber\nApplyTo=A2\n",
@@ -259,8 +258,7 @@ TEST_P(ChipInfoGpu, SetsI2cTargetAndReportsNoDisplayLibrary) {
   EXPECT_EQ(AdapterDisplayName(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Connect, ChipInfoGpu,
-                         ::testing::Values(GpuCase{2, 1}, GpuCase{3, 4}),
+INSTANTIATE_TEST_SUITE_P(Connect, ChipInfoGpu, ::testing::Values(GpuCase{2, 1}, GpuCase{3, 4}),
                          [](const ::testing::TestParamInfo<GpuCase>& info) {
                            return "Interface" + std::to_string(info.param.interfaceNumber);
                          });

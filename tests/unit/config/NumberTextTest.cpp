@@ -33,9 +33,9 @@ TEST(NumberText, ReadsDecimalAndEveryHexPrefix) {
 }
 
 TEST(NumberText, RejectsWhatDoesNotRead) {
-  const char* bad[] = {"",      " ",       "x",          "0x",  "$",         "yes",  "12a",
-                       "1 ",    "0x0x5",   "2147483648", "-2147483649", "0x100000000",
-                       "+",     "--1",     "1.5",        "FF",  "0xG1"};
+  const char* bad[] = {"",    " ",   "x",     "0x",         "$",           "yes",
+                       "12a", "1 ",  "0x0x5", "2147483648", "-2147483649", "0x100000000",
+                       "+",   "--1", "1.5",   "FF",         "0xG1"};
   for (const char* text : bad) EXPECT_EQ(brumel::ReadNumber(text), std::nullopt) << text;
 }
 

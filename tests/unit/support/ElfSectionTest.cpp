@@ -39,9 +39,9 @@ TEST(ElfSection, FindsTheNamedSectionInEveryLayout) {
       EXPECT_EQ(out, kPayload);
       EXPECT_TRUE(Find(img.bytes, ".text", out));
       EXPECT_EQ(out.size(), 40u);
-      EXPECT_FALSE(Find(img.bytes, ".brumel", out));           // a prefix is not the name
-      EXPECT_FALSE(Find(img.bytes, ".brumel_version_x", out));  // nor a longer one
-      EXPECT_FALSE(Find(img.bytes, ".bss", out));               // no bytes in the file
+      EXPECT_FALSE(Find(img.bytes, ".brumel", out));             // a prefix is not the name
+      EXPECT_FALSE(Find(img.bytes, ".brumel_version_x", out));   // nor a longer one
+      EXPECT_FALSE(Find(img.bytes, ".bss", out));                // no bytes in the file
       EXPECT_FALSE(Find(img.bytes, ".brumel_version", out, 6));  // larger than allowed
     }
   }
@@ -68,8 +68,8 @@ TEST(ElfSection, RejectsDamagedHeaders) {
       {"section header offset wraps", img.shoffField, ~uint64_t{0} - 16, 8},
       {"header entries too small", img.shentsizeField, 16, 2},
       {"more headers than the file holds", img.shnumField, 0xFFFE, 2},
-      {"escaped count, section 0 claims too many", sh + 32, uint64_t{1} << 40, 8, img.shnumField,
-       0, 2},
+      {"escaped count, section 0 claims too many", sh + 32, uint64_t{1} << 40, 8, img.shnumField, 0,
+       2},
       {"name table index out of range", img.shstrndxField, 9, 2},
       {"name table beyond the end", sh + img.sectionHeaderSize + 24, img.bytes.size(), 8},
       {"name table size wraps", sh + img.sectionHeaderSize + 32, ~uint64_t{0}, 8},

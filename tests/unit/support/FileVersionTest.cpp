@@ -9,8 +9,8 @@
 
 #include "BuildVersion.h"
 #include "platform/VersionResource.h"
-#include "unit/support/ElfImage.h"
 #include "support/FileVersion.h"
+#include "unit/support/ElfImage.h"
 
 namespace brumel {
 namespace {
@@ -21,8 +21,7 @@ struct Parts {
 };
 
 Parts PartsOf(const TFileVersion& v) {
-  return {v.FileVersionMajor(), v.FileVersionMinor(), v.FileVersionRelease(),
-          v.FileVersionBuild()};
+  return {v.FileVersionMajor(), v.FileVersionMinor(), v.FileVersionRelease(), v.FileVersionBuild()};
 }
 
 std::ostream& operator<<(std::ostream& os, const Parts& p) {
@@ -155,8 +154,7 @@ TEST(FileVersion, FilesWithoutVersionGiveZero) {
   const std::string empty = dir.Write("empty.bin", {});
   const std::string folder = dir.Folder();
   const std::string missing = folder + "/missing.exe";
-  const char* paths[] = {nullptr, "", text.c_str(), empty.c_str(), folder.c_str(),
-                         missing.c_str()};
+  const char* paths[] = {nullptr, "", text.c_str(), empty.c_str(), folder.c_str(), missing.c_str()};
   for (const char* path : paths) {
     SCOPED_TRACE(path ? path : "(null)");
     TFileVersion v(path);
@@ -172,8 +170,8 @@ TEST(FileVersion, TruncatedExecutablesAreSafe) {
   const std::vector<uint8_t> whole = ReadAll(GetExeFileName());
   ASSERT_GT(whole.size(), 4096u);
   ScratchFolder dir;
-  const size_t cuts[] = {0, 3, 16, 63, 64, 200, 4096, whole.size() / 2, whole.size() - 200,
-                         whole.size() - 1};
+  const size_t cuts[] = {
+      0, 3, 16, 63, 64, 200, 4096, whole.size() / 2, whole.size() - 200, whole.size() - 1};
   for (size_t cut : cuts) {
     SCOPED_TRACE(cut);
     const std::string path =
