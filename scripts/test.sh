@@ -50,6 +50,8 @@ step "Wine server"
 stop_wine() { "$WINESERVER" -k >/dev/null 2>&1 </dev/null || true; }
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
+# A server left on this prefix by an earlier run would refuse a second one: end it first.
+"$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 timeout 600 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || {
   echo "Wine does not start" >&2

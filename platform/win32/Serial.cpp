@@ -92,42 +92,44 @@ void SerialPort::Purge() {
     PurgeComm(H(handle_), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
-bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
+namespace {
+
+// One overlapped read or write with its own event, ended within timeoutMs (a transfer still
+// pending then is cancelled and completed before the call returns).
+bool Transfer(HANDLE port, bool write, void* buffer, size_t length, size_t* count,
+              uint32_t timeoutMs) {
   if (count) *count = 0;
-  if (!IsOpen() || (!buffer && length > 0)) return false;
+  if (!buffer && length > 0) return false;
   HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (!ev) return false;
   OVERLAPPED ov{};
   ov.hEvent = ev;
   DWORD bytes = 0;
+  const DWORD n = static_cast<DWORD>(length);
+  const BOOL done =
+      write ? WriteFile(port, buffer, n, &bytes, &ov) : ReadFile(port, buffer, n, &bytes, &ov);
   bool ok = false;
-  if (ReadFile(H(handle_), buffer, static_cast<DWORD>(length), &bytes, &ov)) {
+  if (done) {
     ok = true;
   } else if (GetLastError() == ERROR_IO_PENDING) {
-    ok = FinishTransfer(H(handle_), &ov, timeoutMs, &bytes);
+    ok = FinishTransfer(port, &ov, timeoutMs, &bytes);
   }
   CloseHandle(ev);
   if (count) *count = bytes;
   return ok && bytes == length;
 }
 
+}  // namespace
+
+bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
+  if (count) *count = 0;
+  return IsOpen() && Transfer(H(handle_), false, buffer, length, count, timeoutMs);
+}
+
 bool SerialPort::Write(const void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
   if (count) *count = 0;
-  if (!IsOpen() || (!buffer && length > 0)) return false;
-  HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (!ev) return false;
-  OVERLAPPED ov{};
-  ov.hEvent = ev;
-  DWORD bytes = 0;
-  bool ok = false;
-  if (WriteFile(H(handle_), buffer, static_cast<DWORD>(length), &bytes, &ov)) {
-    ok = true;
-  } else if (GetLastError() == ERROR_IO_PENDING) {
-    ok = FinishTransfer(H(handle_), &ov, timeoutMs, &bytes);
-  }
-  CloseHandle(ev);
-  if (count) *count = bytes;
-  return ok && bytes == length;
+  return IsOpen() &&
+         Transfer(H(handle_), true, const_cast<void*>(buffer), length, count, timeoutMs);
 }
 
 }  // namespace plat
