@@ -12,8 +12,8 @@ namespace brumel {
 
 namespace {
 
-// Lives until the process ends: a thread that still sends reports when main returns must not
-// find it destroyed.
+// Replaced by the next connection step; the run flow releases it once the job has ended (a
+// music thread has been waited for by then, so nothing sends through it any more).
 ISPLdCMD* g_channel = nullptr;
 
 constexpr uint8_t kControllerI2cAddress = 0x6C;
