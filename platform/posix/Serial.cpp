@@ -84,45 +84,45 @@ void SerialPort::Purge() {
   if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
 }
 
-bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
-  if (count) *count = 0;
-  if (fd_ < 0 || (!buffer && length > 0)) return false;
-  auto* p = static_cast<unsigned char*>(buffer);
-  size_t got = 0;
-  uint64_t deadline = MonotonicMs() + timeoutMs;
-  while (got < length) {
-    ssize_t r = ::read(fd_, p + got, length - got);
+namespace {
+
+// Moves length bytes with read or write, waiting for the line up to timeoutMs in total.
+// count gets what was moved; true only when all of it was.
+template <typename Move>
+bool Transfer(int fd, unsigned char* p, size_t length, size_t* count, uint32_t timeoutMs,
+              short ready, Move move) {
+  size_t done = 0;
+  const uint64_t deadline = MonotonicMs() + timeoutMs;
+  while (done < length) {
+    ssize_t r = move(fd, p + done, length - done);
     if (r > 0) {
-      got += static_cast<size_t>(r);
+      done += static_cast<size_t>(r);
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
     // A raw line without a minimum count reads 0 bytes when nothing is there yet.
     if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
-    if (!WaitReady(fd_, POLLIN, deadline)) break;
+    if (!WaitReady(fd, ready, deadline)) break;
   }
-  if (count) *count = got;
-  return got == length;
+  if (count) *count = done;
+  return done == length;
+}
+
+}  // namespace
+
+bool SerialPort::Read(void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
+  if (count) *count = 0;
+  if (fd_ < 0 || (!buffer && length > 0)) return false;
+  return Transfer(fd_, static_cast<unsigned char*>(buffer), length, count, timeoutMs, POLLIN,
+                  [](int fd, unsigned char* p, size_t n) { return ::read(fd, p, n); });
 }
 
 bool SerialPort::Write(const void* buffer, size_t length, size_t* count, uint32_t timeoutMs) {
   if (count) *count = 0;
   if (fd_ < 0 || (!buffer && length > 0)) return false;
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  size_t put = 0;
-  uint64_t deadline = MonotonicMs() + timeoutMs;
-  while (put < length) {
-    ssize_t r = ::write(fd_, p + put, length - put);
-    if (r > 0) {
-      put += static_cast<size_t>(r);
-      continue;
-    }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
-    if (!WaitReady(fd_, POLLOUT, deadline)) break;
-  }
-  if (count) *count = put;
-  return put == length;
+  return Transfer(fd_, static_cast<unsigned char*>(const_cast<void*>(buffer)), length, count,
+                  timeoutMs, POLLOUT,
+                  [](int fd, unsigned char* p, size_t n) { return ::write(fd, p, n); });
 }
 
 }  // namespace plat

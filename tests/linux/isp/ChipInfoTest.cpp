@@ -8,7 +8,7 @@
 #include "isp/ChipLink.h"
 #include "isp/ISPLdCMD.h"
 #include "isp/RunOptions.h"
-#include "unit/config/TempFolder.h"
+#include "common/TestSupport.h"
 
 namespace brumel {
 namespace {

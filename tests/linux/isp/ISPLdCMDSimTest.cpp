@@ -11,18 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "common/TestSupport.h"
 #include "isp/ISPLdCMD.h"
 #include "linux/sim/SimTestSupport.h"
 
 namespace brumel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
+using test::Clock;
+using test::ElapsedMs;
 
 constexpr uint32_t kControllerId = 0x0416A316;
 constexpr uint32_t kAbsentId = 0x04161234;  // not on the bench: Connect falls back to 0416:A316

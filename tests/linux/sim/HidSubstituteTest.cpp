@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "SimTestSupport.h"
+#include "common/TestSupport.h"
 #include "platform/posix/HidApi.h"
 #include "sim/model/ControllerModel.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
+using brumel::test::Clock;
+using brumel::test::ElapsedMs;
 
 class SimHidapi : public ::testing::Test {
  protected:

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/TestSupport.h"
 #include "isp/ISPLdCMD.h"
 #include "sim/model/SerialPeer.h"
 #include "transport/UartIO.h"
@@ -18,12 +19,8 @@
 namespace brumel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
+using test::Clock;
+using test::ElapsedMs;
 
 // A pseudo-terminal pair. The test keeps a slave descriptor of its own (opened before the port
 // is, so that the port's exclusive open does not keep it out) to see what arrived on the line.

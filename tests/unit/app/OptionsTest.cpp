@@ -1,39 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/Options.h"
+#include "common/TestSupport.h"
 #include "isp/RunOptions.h"
 
 namespace brumel {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Runs the parser on a command line written as words; {A} and {B} stand for two files that
 // exist, {MISSING} for one that does not.
 class ParseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("brumel-options-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::create_directories(dir_);
-    fileA_ = (dir_ / "a.bin").string();
-    fileB_ = (dir_ / "b.bin").string();
-    std::FILE* f = std::fopen(fileA_.c_str(), "wb");
-    if (f) std::fclose(f);
-    f = std::fopen(fileB_.c_str(), "wb");
-    if (f) std::fclose(f);
+    fileA_ = dir_.File("a.bin");
+    fileB_ = dir_.File("b.bin");
+    test::TempFolder::Write(fileA_, "");
+    test::TempFolder::Write(fileB_, "");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-    RunOptions() = RunOptionsRecord{};
-  }
+  void TearDown() override { RunOptions() = RunOptionsRecord{}; }
 
   bool Parse(const std::vector<std::string>& words, std::string* printed = nullptr) {
     RunOptions() = RunOptionsRecord{};
@@ -44,7 +32,7 @@ class ParseTest : public ::testing::Test {
       else if (w == "{B}")
         args.push_back(fileB_);
       else if (w == "{MISSING}")
-        args.push_back((dir_ / "missing.bin").string());
+        args.push_back(dir_.File("missing.bin"));
       else
         args.push_back(w);
     }
@@ -57,7 +45,7 @@ class ParseTest : public ::testing::Test {
     return usable;
   }
 
-  fs::path dir_;
+  test::TempFolder dir_;
   std::string fileA_, fileB_;
 };
 

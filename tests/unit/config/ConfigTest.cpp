@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "config/Config.h"
-#include "unit/config/TempFolder.h"
+#include "common/TestSupport.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "config/IniFile.h"
-#include "unit/config/TempFolder.h"
+#include "common/TestSupport.h"
 
 namespace {
 

@@ -5,18 +5,15 @@
 #include <chrono>
 #include <string>
 
+#include "common/TestSupport.h"
 #include "isp/ISPLdCMD.h"
 #include "platform/Files.h"
 
 namespace brumel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
+using test::Clock;
+using test::ElapsedMs;
 
 TEST(ISPLdCMDTest, FreshChannel) {
   ISPLdCMD ch;

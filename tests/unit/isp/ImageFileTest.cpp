@@ -5,7 +5,7 @@
 #include <string>
 
 #include "isp/ImageFile.h"
-#include "unit/config/TempFolder.h"
+#include "common/TestSupport.h"
 
 namespace brumel {
 namespace {

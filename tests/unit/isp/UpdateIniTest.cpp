@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "isp/UpdateIni.h"
-#include "unit/config/TempFolder.h"
+#include "common/TestSupport.h"
 
 namespace {
 

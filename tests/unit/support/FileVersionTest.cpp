@@ -8,6 +8,7 @@
 #include <string>
 
 #include "BuildVersion.h"
+#include "common/TestSupport.h"
 #include "platform/VersionResource.h"
 #include "support/FileVersion.h"
 #include "unit/support/ElfImage.h"
@@ -36,31 +37,6 @@ std::vector<uint8_t> Record(uint16_t a, uint16_t b, uint16_t c, uint16_t d) {
   const plat::VersionRecord r = plat::MakeVersionRecord(a, b, c, d);
   return std::vector<uint8_t>(r.begin(), r.end());
 }
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device rd;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("brumel-version-" + std::to_string(stamp) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    const std::string file = (path_ / name).string();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return file;
-  }
-  std::string Folder() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -149,9 +125,9 @@ TEST(FileVersion, TheExecutablesCarryTheProjectVersion) {
 }
 
 TEST(FileVersion, FilesWithoutVersionGiveZero) {
-  ScratchFolder dir;
-  const std::string text = dir.Write("notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'});
-  const std::string empty = dir.Write("empty.bin", {});
+  test::TempFolder dir;
+  const std::string text = dir.WriteBytes("notes.txt", {'h', 'e', 'l', 'l', 'o', '\n'});
+  const std::string empty = dir.WriteBytes("empty.bin", {});
   const std::string folder = dir.Folder();
   const std::string missing = folder + "/missing.exe";
   const char* paths[] = {nullptr, "", text.c_str(), empty.c_str(), folder.c_str(), missing.c_str()};
@@ -169,14 +145,14 @@ TEST(FileVersion, FilesWithoutVersionGiveZero) {
 TEST(FileVersion, TruncatedExecutablesAreSafe) {
   const std::vector<uint8_t> whole = ReadAll(GetExeFileName());
   ASSERT_GT(whole.size(), 4096u);
-  ScratchFolder dir;
+  test::TempFolder dir;
   const size_t cuts[] = {
       0, 3, 16, 63, 64, 200, 4096, whole.size() / 2, whole.size() - 200, whole.size() - 1};
   for (size_t cut : cuts) {
     SCOPED_TRACE(cut);
     const std::string path =
-        dir.Write("cut" + std::to_string(cut) + ".exe",
-                  std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(cut)));
+        dir.WriteBytes("cut" + std::to_string(cut) + ".exe",
+                       std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(cut)));
     TFileVersion v(path.c_str());
     const Parts p = PartsOf(v);
     EXPECT_TRUE(p == kNone || p == kProject) << p;
@@ -204,12 +180,12 @@ TEST(FileVersion, ElfFilesGiveTheirRecord) {
       {"no translation", {{".brumel_version", noTranslation}}, kNone},
       {"empty record", {{".brumel_version", {}}}, kNone},
   };
-  ScratchFolder dir;
+  test::TempFolder dir;
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const test::ElfImage img = test::BuildElf(c.sections);
-    const std::string path = dir.Write("elf" + std::to_string(n++), img.bytes);
+    const std::string path = dir.WriteBytes("elf" + std::to_string(n++), img.bytes);
     TFileVersion v(path.c_str());
     EXPECT_EQ(PartsOf(v), c.parts);
   }
@@ -219,7 +195,7 @@ TEST(FileVersion, ElfFilesGiveTheirRecord) {
       test::BuildElf({{".text", filler}, {".brumel_version", Record(1, 0, 3, 0)}});
   for (size_t cut = 0; cut < img.bytes.size(); cut += 7) {
     const std::vector<uint8_t> head(img.bytes.begin(), img.bytes.begin() + static_cast<long>(cut));
-    const std::string path = dir.Write("cut.elf", head);
+    const std::string path = dir.WriteBytes("cut.elf", head);
     TFileVersion v(path.c_str());
     EXPECT_EQ(PartsOf(v), kNone) << cut;
   }
