@@ -10,6 +10,10 @@ using LibHandle = void*;
 // Tries each name beside the executable first, then each through the system's search.
 // Returns null when none loads.
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names);
+// A library of the operating system, never one from beside the executable or the current
+// folder (the tool runs elevated): on Windows from the system folder only, on Linux through
+// the system's search. Null when it does not load.
+LibHandle LoadSystemLibrary(const char* name);
 // The entry point, or null when the library is null or lacks it.
 void* LookupEntry(LibHandle lib, const char* name);
 void FreeRuntimeLibrary(LibHandle lib);

@@ -17,6 +17,11 @@ LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   return nullptr;
 }
 
+LibHandle LoadSystemLibrary(const char* name) {
+  if (!name) return nullptr;
+  return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
 void* LookupEntry(LibHandle lib, const char* name) {
   if (!lib || !name) return nullptr;
   return dlsym(lib, name);

@@ -17,6 +17,11 @@ LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   return nullptr;
 }
 
+LibHandle LoadSystemLibrary(const char* name) {
+  if (!name) return nullptr;
+  return reinterpret_cast<LibHandle>(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+}
+
 void* LookupEntry(LibHandle lib, const char* name) {
   if (!lib || !name) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
