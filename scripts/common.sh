@@ -30,6 +30,7 @@ ensure_packages() {
 }
 
 # Packages of the Linux build and its tests.
-LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev)
+# libssl3: libcrypto.so.3, which seals hardware-access requests (its tests run on Linux too).
+LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libssl3)
 # Packages of the Windows cross build and of running it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)

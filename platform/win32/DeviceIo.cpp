@@ -1,0 +1,85 @@
+#include "platform/DeviceIo.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/DynLib.h"
+
+namespace plat {
+
+namespace {
+
+using CancelIoExFn = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
+
+HANDLE Win(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
+
+// CancelIoEx where the system has it; CancelIo (the calling thread's transfers, which started
+// this one) before Vista.
+void CancelRequest(HANDLE handle, OVERLAPPED* overlapped) {
+  static const CancelIoExFn cancelIoEx =
+      LookupEntryAs<CancelIoExFn>(GetModuleHandleA("kernel32.dll"), "CancelIoEx");
+  if (cancelIoEx) {
+    cancelIoEx(handle, overlapped);
+  } else {
+    CancelIo(handle);
+  }
+}
+
+class WindowsDeviceIo final : public DeviceIo {
+ public:
+  DeviceHandle Open(const std::string& path, DeviceOpen how) override {
+    HANDLE h = how == DeviceOpen::DynamicLoad
+                   ? CreateFileA(path.c_str(), 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                   // Overlapped, so that no request can keep the tool waiting for ever.
+                   : CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    return h == INVALID_HANDLE_VALUE || !h ? kInvalidDevice : reinterpret_cast<DeviceHandle>(h);
+  }
+
+  bool Control(DeviceHandle device, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t& returned) override {
+    returned = 0;
+    if (device == kInvalidDevice || device == 0) return false;
+    if ((!in && inSize) || (!out && outSize)) return false;
+    HANDLE handle = Win(device);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) return false;
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = event;
+    DWORD moved = 0;
+    BOOL ok = DeviceIoControl(handle, code, const_cast<void*>(in), inSize, out, outSize, &moved,
+                              &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(event, kDeviceRequestTimeoutMs) != WAIT_OBJECT_0) {
+        // Time is up: the request must be over before the buffers and the overlapped record
+        // go away.
+        CancelRequest(handle, &overlapped);
+        GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+        CloseHandle(event);
+        return false;
+      }
+      ok = GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+    }
+    CloseHandle(event);
+    if (!ok) return false;
+    // A driver never reports more than the room it was given.
+    returned = moved <= outSize ? moved : outSize;
+    return true;
+  }
+
+  void Close(DeviceHandle device) override {
+    if (device != kInvalidDevice && device != 0) CloseHandle(Win(device));
+  }
+};
+
+}  // namespace
+
+DeviceIo& SystemDeviceIo() {
+  static WindowsDeviceIo instance;
+  return instance;
+}
+
+}  // namespace plat

@@ -1,0 +1,53 @@
+#include "platform/ServiceControl.h"
+
+#include <windows.h>
+
+namespace plat {
+
+namespace {
+
+SC_HANDLE Sc(ServiceHandle h) { return static_cast<SC_HANDLE>(h); }
+
+class WindowsServiceControl final : public ServiceControl {
+ public:
+  ServiceHandle OpenManager() override {
+    return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  }
+
+  ServiceHandle CreateDriverService(ServiceHandle manager, const std::string& name,
+                                    const std::string& imagePath, uint32_t& error) override {
+    error = 0;
+    SC_HANDLE service =
+        CreateServiceA(Sc(manager), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (!service) error = GetLastError();
+    return service;
+  }
+
+  ServiceHandle OpenDriverService(ServiceHandle manager, const std::string& name) override {
+    return OpenServiceA(Sc(manager), name.c_str(), SERVICE_ALL_ACCESS);
+  }
+
+  bool Start(ServiceHandle service) override { return StartServiceA(Sc(service), 0, nullptr) != 0; }
+
+  bool Stop(ServiceHandle service) override {
+    SERVICE_STATUS status{};
+    return ControlService(Sc(service), SERVICE_CONTROL_STOP, &status) != 0;
+  }
+
+  bool Remove(ServiceHandle service) override { return ::DeleteService(Sc(service)) != 0; }
+
+  void Close(ServiceHandle handle) override {
+    if (handle) CloseServiceHandle(Sc(handle));
+  }
+};
+
+}  // namespace
+
+ServiceControl& SystemServiceControl() {
+  static WindowsServiceControl instance;
+  return instance;
+}
+
+}  // namespace plat
