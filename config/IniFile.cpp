@@ -255,12 +255,13 @@ void TIniFile::EraseSection(std::string_view section) {
   Document doc = Document::Parse(LoadText());
   auto sections = doc.Sections(Trim(section));
   if (sections.empty()) return;
-  // From the last one back, so the earlier ranges stay where they are.
-  for (auto it = sections.rbegin(); it != sections.rend(); ++it) {
-    auto [begin, end] = *it;
-    auto blank = [&](size_t i) {
-      return doc.lines[i].kind == LineKind::Other && Trim(doc.lines[i].text).empty();
-    };
+  auto blank = [&](size_t i) {
+    return doc.lines[i].kind == LineKind::Other && Trim(doc.lines[i].text).empty();
+  };
+  // Every range is taken from the file as it stands; lines are marked first and removed in one
+  // pass, so no range can reach into a line that belongs to another section.
+  std::vector<bool> drop(doc.lines.size(), false);
+  for (auto [begin, end] : sections) {
     // Blank lines after the section separate it from the next one: keep them, and take the
     // blank line that separated this section from the one before instead.
     while (end > begin + 1 && blank(end - 1)) --end;
@@ -269,9 +270,12 @@ void TIniFile::EraseSection(std::string_view section) {
     } else if (begin == 0) {
       while (end < doc.lines.size() && blank(end)) ++end;
     }
-    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(begin),
-                    doc.lines.begin() + static_cast<std::ptrdiff_t>(end));
+    for (size_t i = begin; i < end; ++i) drop[i] = true;
   }
+  std::vector<Line> kept;
+  for (size_t i = 0; i < doc.lines.size(); ++i)
+    if (!drop[i]) kept.push_back(std::move(doc.lines[i]));
+  doc.lines = std::move(kept);
   StoreText(doc.Text());
 }
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "config/IniFile.h"
 #include "common/TestSupport.h"
+#include "config/IniFile.h"
 
 namespace {
 
@@ -167,6 +167,18 @@ TEST(IniFile, EraseRemovesTheSectionWithItsKeys) {
   TIniFile missing(dir.File("missing.ini"));
   missing.EraseSection("C");
   EXPECT_FALSE(TempFolder::Exists(dir.File("missing.ini")));
+}
+
+// Two sections of one name with a blank line between them: erasing them takes nothing of the
+// section that follows.
+TEST(IniFile, ErasingARepeatedSectionKeepsTheNextOne) {
+  TempFolder dir;
+  const std::string path = dir.File("t.ini");
+  TempFolder::Write(path, "[A]\r\nk=1\r\n\r\n[A]\r\nk=2\r\n[B]\r\nx=1\r\n");
+  TIniFile ini(path);
+  ini.EraseSection("A");
+  EXPECT_EQ(TempFolder::Read(path), "[B]\r\nx=1\r\n");
+  EXPECT_EQ(ini.ReadString("B", "x", ""), "1");
 }
 
 TEST(IniFile, WriteValuesSetsASectionInOneGo) {
