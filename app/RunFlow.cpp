@@ -132,10 +132,17 @@ void FinishRun() {
 
 std::string GetVersionText() {
   TFileVersion version(GetExeFileName().c_str());
-  std::string text = std::to_string(version.FileVersionMajor()) + "." +
-                     std::to_string(version.FileVersionMinor()) + "." +
-                     std::to_string(version.FileVersionRelease());
-  if (version.FileVersionBuild() != 0) text += "." + std::to_string(version.FileVersionBuild());
+  // Four 16-bit numbers with their dots fit with room to spare.
+  char text[32];
+  const unsigned build = version.FileVersionBuild();
+  if (build != 0) {
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned{version.FileVersionMajor()},
+                  unsigned{version.FileVersionMinor()}, unsigned{version.FileVersionRelease()},
+                  build);
+  } else {
+    std::snprintf(text, sizeof text, "%u.%u.%u", unsigned{version.FileVersionMajor()},
+                  unsigned{version.FileVersionMinor()}, unsigned{version.FileVersionRelease()});
+  }
   return text;
 }
 
