@@ -1,6 +1,6 @@
 #include "config/IniFile.h"
 
-#include <cstdio>
+#include <cstdint>
 
 #include "config/NumberText.h"
 #include "platform/Files.h"
@@ -119,25 +119,8 @@ struct Document {
   }
 };
 
-std::string ReadWholeFile(const std::string& fileName) {
-  std::string text;
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
-  return text;
-}
-
-bool WriteWholeFile(const std::string& fileName, const std::string& text) {
-  std::FILE* f = std::fopen(fileName.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fflush(f) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
-}
+// Far above anything the tool writes; a larger file is not read.
+constexpr uint64_t kMaxFileBytes = 16u * 1024 * 1024;
 
 }  // namespace
 
@@ -147,7 +130,18 @@ EIniFileError::EIniFileError(const std::string& fileName)
 TIniFile::TIniFile(std::string fileName) : FileName_(std::move(fileName)) {}
 
 std::string TIniFile::LoadText() const {
-  return FileName_.empty() ? MemoryText_ : ReadWholeFile(FileName_);
+  if (FileName_.empty()) return MemoryText_;
+  std::string text;
+  switch (plat::ReadRegularFile(FileName_, kMaxFileBytes, text)) {
+    case plat::FileRead::Ok:
+      return text;
+    case plat::FileRead::Missing:
+      return {};  // created by the first write
+    default:
+      // A folder, a FIFO, a device, a file too large or one that cannot be opened: the file
+      // can be neither read nor written.
+      throw EIniFileError(FileName_);
+  }
 }
 
 void TIniFile::StoreText(const std::string& text) {
@@ -155,11 +149,7 @@ void TIniFile::StoreText(const std::string& text) {
     MemoryText_ = text;
     return;
   }
-  const std::string temp = FileName_ + ".tmp";
-  if (!WriteWholeFile(temp, text) || !plat::ReplaceFile(temp, FileName_)) {
-    plat::RemoveFile(temp);
-    throw EIniFileError(FileName_);
-  }
+  if (!plat::WriteFileReplacing(FileName_, text)) throw EIniFileError(FileName_);
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,

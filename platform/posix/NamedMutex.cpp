@@ -30,15 +30,33 @@ std::string LockFileName(const std::string& name) {
   return file + ".lock";
 }
 
+// Opens the lock file without following a link at its name, without waiting on a FIFO and
+// without giving it to a child program. A file made by another user that we may not write is
+// opened for reading: flock works on that as well. Anything but a regular file is refused.
+int OpenLockFile(const std::string& path) {
+  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | kFlags);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
+
+std::string NamedMutexFile(const std::string& name) {
+  return LockFolder() + "/" + LockFileName(name);
+}
 
 NamedMutex::~NamedMutex() { Close(); }
 
 bool NamedMutex::Open(const std::string& name) {
   Close();
-  const std::string path = LockFolder() + "/" + LockFileName(name);
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ >= 0) fchmod(fd_, 0666);  // other users must be able to open it too
+  fd_ = OpenLockFile(NamedMutexFile(name));
   return fd_ >= 0;
 }
 
