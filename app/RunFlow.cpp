@@ -157,6 +157,13 @@ void PrintBanner() {
 }
 
 int RunMain(int argc, char** argv) {
+  // Every file and library of the tool lives beside the executable. Without its folder the run
+  // stops here, before anything is loaded or touched: the current folder is no substitute.
+  if (plat::ExecutableDir().empty()) {
+    PrintError("Cannot read the path of the running executable: BrumelISP stops");
+    std::fflush(stdout);
+    return 1;
+  }
   try {
     InitRun(argc, argv);
     return RunSteps(argc, argv);

@@ -64,7 +64,7 @@ struct PulseSimpleApi {
 // Loaded once and kept for the process: threads of the meter and the playback may still use it.
 const PulseSimpleApi* PulseSimple() {
   static const PulseSimpleApi* api = []() -> const PulseSimpleApi* {
-    LibHandle lib = LoadRuntimeLibrary({"libpulse-simple.so.0"});
+    LibHandle lib = LoadSystemLibrary("libpulse-simple.so.0");
     if (!lib) return nullptr;
     auto* a = new PulseSimpleApi;
     a->open = LookupEntryAs<PaSimpleNewFn>(lib, "pa_simple_new");
@@ -118,7 +118,7 @@ struct Mpg123Api {
 
 const Mpg123Api* Mpg123() {
   static const Mpg123Api* api = []() -> const Mpg123Api* {
-    LibHandle lib = LoadRuntimeLibrary({"libmpg123.so.0"});
+    LibHandle lib = LoadSystemLibrary("libmpg123.so.0");
     if (!lib) return nullptr;
     auto* a = new Mpg123Api;
     a->init = LookupEntryAs<Mpg123InitFn>(lib, "mpg123_init");

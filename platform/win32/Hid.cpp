@@ -86,7 +86,8 @@ HidHandle InvalidHidHandle() { return INVALID_HANDLE_VALUE; }
 HidLibrary::HidLibrary() {
   readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  module_ = LoadLibraryA("hid.dll");
+  // The tool runs elevated: hid.dll comes from the system folder only.
+  module_ = LoadSystemLibrary("hid.dll");
   ResolveShared(static_cast<HMODULE>(module_));
 }
 
@@ -95,7 +96,7 @@ HidLibrary::~HidLibrary() {
   if (writeEvent_) CloseHandle(static_cast<HANDLE>(writeEvent_));
   g_getHidGuid = nullptr;
   g_getAttributes = nullptr;
-  if (module_) FreeLibrary(static_cast<HMODULE>(module_));
+  FreeRuntimeLibrary(module_);
 }
 
 bool HidLibrary::FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
