@@ -22,6 +22,7 @@ struct HidAttributes {
 };
 using HidD_GetHidGuid_fn = void(WINAPI*)(GUID* hidGuid);
 using HidD_GetAttributes_fn = BOOLEAN(WINAPI*)(HANDLE device, HidAttributes* attributes);
+using HidD_FlushQueue_fn = BOOLEAN(WINAPI*)(HANDLE device);
 using CancelIoEx_fn = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
 
 // Shared by every HidLibrary of the process: resolved by the first one that finds them empty,
@@ -89,6 +90,7 @@ HidLibrary::HidLibrary() {
   // The tool runs elevated: hid.dll comes from the system folder only.
   module_ = LoadSystemLibrary("hid.dll");
   ResolveShared(static_cast<HMODULE>(module_));
+  flushQueue_ = LookupEntry(module_, "HidD_FlushQueue");
 }
 
 HidLibrary::~HidLibrary() {
@@ -182,6 +184,12 @@ bool HidLibrary::Write(HidHandle handle, const uint8_t* buffer, uint32_t length,
   // WriteFile only reads the buffer.
   return Transfer(static_cast<HANDLE>(handle), static_cast<HANDLE>(writeEvent_), true,
                   const_cast<uint8_t*>(buffer), length, count, timeoutMs);
+}
+
+void HidLibrary::FlushInput(HidHandle handle) {
+  auto flush = reinterpret_cast<HidD_FlushQueue_fn>(flushQueue_);
+  if (!flush || !handle || handle == INVALID_HANDLE_VALUE) return;
+  flush(static_cast<HANDLE>(handle));
 }
 
 void HidLibrary::Cancel(HidHandle handle) {
