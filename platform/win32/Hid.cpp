@@ -7,6 +7,7 @@
 
 #include "platform/DynLib.h"
 #include "platform/Hid.h"
+#include "platform/Overlapped.h"
 
 namespace plat {
 
@@ -61,21 +62,31 @@ bool Transfer(HANDLE handle, HANDLE event, bool write, void* buffer, DWORD lengt
   overlapped.hEvent = event;
   const BOOL started = write ? WriteFile(handle, buffer, length, nullptr, &overlapped)
                              : ReadFile(handle, buffer, length, nullptr, &overlapped);
-  DWORD moved = 0;
-  if (!started) {
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
-      // Time is up (or the wait failed): the transfer must be over before the overlapped record
-      // and the caller's buffer go away.
-      CancelTransfer(handle, &overlapped);
-      GetOverlappedResult(handle, &overlapped, &moved, TRUE);
-      if (event) ResetEvent(event);
-      return false;
-    }
-    ResetEvent(event);
+  uint32_t moved = 0;
+  bool done = false;
+  if (started) {
+    DWORD n = 0;
+    // A transfer that completed with an error (device gone, for one) is a failure.
+    done = GetOverlappedResult(handle, &overlapped, &n, TRUE) != 0;
+    moved = n;
+  } else if (GetLastError() == ERROR_IO_PENDING) {
+    // Time up: the transfer must be over before the overlapped record and the caller's buffer
+    // go away; a report that completed just as the time ran out is kept.
+    PendingTransfer pending;
+    pending.waitForCompletion = [&](uint32_t ms) {
+      return event && WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
+    };
+    pending.cancel = [&] { CancelTransfer(handle, &overlapped); };
+    pending.result = [&](bool wait, uint32_t& n) {
+      DWORD got = 0;
+      const bool ok = GetOverlappedResult(handle, &overlapped, &got, wait ? TRUE : FALSE) != 0;
+      n = got;
+      return ok;
+    };
+    done = FinishPendingTransfer(pending, timeoutMs, moved);
   }
-  // A transfer that completed with an error (device gone, for one) is a failure.
-  if (!GetOverlappedResult(handle, &overlapped, &moved, TRUE)) return false;
+  if (event) ResetEvent(event);
+  if (!done) return false;
   if (count) *count = moved;
   return true;
 }
