@@ -31,6 +31,18 @@ void PrintError(const char* text) {
   TConsole::SetTextAttr(7);
 }
 
+// The run ended from outside while its job ran (Linux: SIGTERM or SIGHUP; Windows: the console
+// window closed, logoff, shutdown). It ends as every run does, with exit code 1: console
+// restored, configuration file deleted, lock released. The main thread is left where it was.
+void EndRunFromOutside() {
+  try {
+    FinishRun();
+  } catch (...) {
+  }
+  std::fflush(stdout);
+  plat::EndProcessNow(1);
+}
+
 // The operator tests: up to four colour rounds (the colour test wins when both are asked for)
 // or five button rounds, each on a cleared screen under the banner, until one fails; then the
 // end-test report. 1 when a round failed.
@@ -101,6 +113,7 @@ void InitRun(int, char**) {
   RunOptionsRecord& o = RunOptions();
   plat::ConsoleClear();
   GetConsole();
+  plat::ConsoleSetEndHandler(EndRunFromOutside);
   o.CommandLine = UpperCase(plat::ProcessCommandLine());
   o.Config0 = o.Config1 = 0;
   o.ExeDir = plat::ExecutableDir();
