@@ -29,7 +29,8 @@ ensure_packages() {
   rm -f "$log"
 }
 
-# Packages of the Linux build and its tests.
-LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev)
+# Packages of the Linux build and its tests (a private sound server for the music mode's cases).
+LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev pulseaudio
+  pulseaudio-utils libmpg123-0)
 # Packages of the Windows cross build and of running it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)

@@ -445,6 +445,8 @@ int BackgroundProcess::Wait(double timeLimit) {
     if (out_fd_ >= 0) ReadSome(out_fd_, out_);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // What it wrote last is in the pipe now.
+  if (out_fd_ >= 0) ReadSome(out_fd_, out_);
   return status_;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "linux/common/SoundServer.h"
 
 namespace e2e {
 namespace {
@@ -234,6 +236,40 @@ TEST_F(OperatorRun, LinuxOnly_MusicModeWithoutSoundWaitsForTheKeyAndSendsNothing
   EXPECT_EQ(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
   EXPECT_TRUE(Received().empty());
   EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+// With a sound server: nothing is sent while the default output is muted, the level follows it
+// once it is unmuted, and the key ends the mode at once.
+TEST_F(OperatorRun, LinuxOnly_MusicModeHonoursMuteAndStopsAtTheKey) {
+  if (!brumel::test::SoundServer::Installed()) {
+    GTEST_SKIP() << "no sound server here (package pulseaudio)";
+  }
+  brumel::test::SoundServer server;
+  ASSERT_TRUE(server.Up());
+  ASSERT_TRUE(server.SetMuted(true));
+  RunSpec request = BenchSpec({"/I", "0", "/ID", "0416A316", "/MODE", "6"});
+  request.env["PULSE_SERVER"] = server.Address();
+  auto tool = StartTool(request);
+  ASSERT_TRUE(tool);
+  ASSERT_NE(tool->WaitForText(kPause, 0, DefaultTimeLimit()), std::string::npos)
+      << tool->OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(tool->OutputSoFar().find("Main_Volume"), std::string::npos) << "muted: nothing sent";
+  EXPECT_TRUE(Received().empty());
+
+  ASSERT_TRUE(server.SetMuted(false));
+  EXPECT_NE(tool->WaitForText("Main_Volume: ", 0, 5), std::string::npos) << tool->OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::vector<std::string> sent = Received();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.front().rfind("LED mode zone 4 mode 06", 0), 0u) << sent.front();
+
+  const auto key = std::chrono::steady_clock::now();
+  ASSERT_TRUE(tool->Write("k"));
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  EXPECT_LT(std::chrono::steady_clock::now() - key, std::chrono::milliseconds(500))
+      << "the mode and the run end at once";
+  EXPECT_NE(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
 }
 
 // ---- one copy at a time -----------------------------------------------------------------------
