@@ -24,6 +24,10 @@ enum class MutexWait {
 // themselves.
 std::string NamedMutexFile(const std::string& name);
 
+// The id of a process that holds the named mutex, where the system tells it (Linux: the lock
+// file's entry in /proc/locks); 0 when it is free, or the system does not say (Windows).
+uint32_t NamedMutexHolder(const std::string& name);
+
 class NamedMutex {
  public:
   NamedMutex() = default;

@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "platform/Time.h"
 
@@ -50,6 +55,26 @@ int OpenLockFile(const std::string& path) {
 
 std::string NamedMutexFile(const std::string& name) {
   return LockFolder() + "/" + LockFileName(name);
+}
+
+// /proc/locks lists every lock with its holder: "1: FLOCK  ADVISORY  WRITE 1234 fe:00:5678 0 EOF",
+// the file given as major:minor (hexadecimal) and inode. Waiters are listed with "->".
+uint32_t NamedMutexHolder(const std::string& name) {
+  struct stat st {};
+  if (stat(NamedMutexFile(name).c_str(), &st) != 0) return 0;
+  char device[64];
+  std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, pid, file;
+    fields >> number >> kind;
+    if (kind != "FLOCK") continue;
+    fields >> mode >> access >> pid >> file;
+    if (file == device) return static_cast<uint32_t>(std::strtoul(pid.c_str(), nullptr, 10));
+  }
+  return 0;
 }
 
 NamedMutex::~NamedMutex() { Close(); }

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -636,6 +637,38 @@ int ColouredText::AttrOf(const std::string& what, size_t from) const {
     if (attrs[i] != attrs[at]) return -1;
   }
   return attrs[at];
+}
+
+// ---- the lock, before the first case -------------------------------------------------------
+
+int CheckInstanceLock() {
+  const Settings& s = GetSettings();
+  std::error_code ec;
+  if (s.lockHolder.empty() || !fs::is_regular_file(s.lockHolder, ec)) {
+    std::printf("lock holder program not found: '%s'; the lock is not checked\n",
+                s.lockHolder.c_str());
+    return 0;
+  }
+  ProcessResult p =
+      RunProcess(TargetCommand(s.lockHolder, {"--probe"}, "", {}), "", DefaultTimeLimit());
+  const std::string out = CrlfToLf(p.out);
+  if (out.rfind("free", 0) == 0) return 0;
+  if (out.rfind("held", 0) != 0) {
+    std::printf("the lock could not be checked (exit code %d): %s%s\n", p.exitCode, out.c_str(),
+                p.err.c_str());
+    return 0;
+  }
+  std::string holder = "the system does not tell which";
+  const size_t pid = out.find("by pid ");
+  if (pid != std::string::npos) {
+    holder = "pid " + out.substr(pid + 7, out.find('\n', pid) - pid - 7);
+  }
+  std::printf(
+      "Another copy of BrumelISP holds the machine-wide lock%s (%s): no end-to-end case "
+      "can run until it ends.\n",
+      UnderWine() ? " of the Wine prefix" : "", holder.c_str());
+  std::fflush(stdout);
+  return 1;
 }
 
 // ---- fixture ------------------------------------------------------------------------------

@@ -240,4 +240,10 @@ class ToolRun : public ::testing::Test {
 
 double DefaultTimeLimit();
 
+// Run once before the first case: whether another copy of the tool (or anything else) holds the
+// machine-wide single-instance lock, which would make every case that starts the tool fail with
+// the sharing message. When it is held, prints one line that says so and names the holder where
+// the system tells it, and returns 1; else 0.
+int CheckInstanceLock();
+
 }  // namespace e2e
