@@ -267,8 +267,8 @@ TEST_F(OperatorRun, LinuxOnly_MusicModeHonoursMuteAndStopsAtTheKey) {
   const auto key = std::chrono::steady_clock::now();
   ASSERT_TRUE(tool->Write("k"));
   EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
-  EXPECT_LT(std::chrono::steady_clock::now() - key, std::chrono::milliseconds(500))
-      << "the mode and the run end at once";
+  EXPECT_LT(std::chrono::steady_clock::now() - key, std::chrono::seconds(2))
+      << "the mode and the run end without waiting for the sound server";
   EXPECT_NE(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
 }
 

@@ -2,6 +2,7 @@
 // socket in a folder of its own, ended by its pid. Tests that need one skip themselves when the
 // server program is not installed (package pulseaudio).
 #pragma once
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -39,8 +40,10 @@ class SoundServer {
     if (pid_ == 0) {
       setenv("HOME", (dir_ + "/home").c_str(), 1);
       setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-      freopen("/dev/null", "w", stdout);
-      freopen("/dev/null", "w", stderr);
+      // Not through stdio: what the parent left in its buffers must not be written twice.
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
       execl(kProgram, kProgram, "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
             "--use-pid-file=no", "--disable-shm=yes", sink.c_str(), socket.c_str(),
             static_cast<char*>(nullptr));
