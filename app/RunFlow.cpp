@@ -31,6 +31,18 @@ void PrintError(const char* text) {
   TConsole::SetTextAttr(7);
 }
 
+// The run ended from outside while its job ran (Linux: SIGTERM or SIGHUP; Windows: the console
+// window closed, logoff, shutdown). It ends as every run does, with exit code 1: console
+// restored, configuration file deleted, lock released. The main thread is left where it was.
+void EndRunFromOutside() {
+  try {
+    FinishRun();
+  } catch (...) {
+  }
+  std::fflush(stdout);
+  plat::EndProcessNow(1);
+}
+
 // The operator tests: up to four colour rounds (the colour test wins when both are asked for)
 // or five button rounds, each on a cleared screen under the banner, until one fails; then the
 // end-test report. 1 when a round failed.
@@ -101,6 +113,7 @@ void InitRun(int, char**) {
   RunOptionsRecord& o = RunOptions();
   plat::ConsoleClear();
   GetConsole();
+  plat::ConsoleSetEndHandler(EndRunFromOutside);
   o.CommandLine = UpperCase(plat::ProcessCommandLine());
   o.Config0 = o.Config1 = 0;
   o.ExeDir = plat::ExecutableDir();
@@ -132,10 +145,17 @@ void FinishRun() {
 
 std::string GetVersionText() {
   TFileVersion version(GetExeFileName().c_str());
-  std::string text = std::to_string(version.FileVersionMajor()) + "." +
-                     std::to_string(version.FileVersionMinor()) + "." +
-                     std::to_string(version.FileVersionRelease());
-  if (version.FileVersionBuild() != 0) text += "." + std::to_string(version.FileVersionBuild());
+  // Four 16-bit numbers with their dots fit with room to spare.
+  char text[32];
+  const unsigned build = version.FileVersionBuild();
+  if (build != 0) {
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned{version.FileVersionMajor()},
+                  unsigned{version.FileVersionMinor()}, unsigned{version.FileVersionRelease()},
+                  build);
+  } else {
+    std::snprintf(text, sizeof text, "%u.%u.%u", unsigned{version.FileVersionMajor()},
+                  unsigned{version.FileVersionMinor()}, unsigned{version.FileVersionRelease()});
+  }
   return text;
 }
 
@@ -150,6 +170,13 @@ void PrintBanner() {
 }
 
 int RunMain(int argc, char** argv) {
+  // Every file and library of the tool lives beside the executable. Without its folder the run
+  // stops here, before anything is loaded or touched: the current folder is no substitute.
+  if (plat::ExecutableDir().empty()) {
+    PrintError("Cannot read the path of the running executable: BrumelISP stops");
+    std::fflush(stdout);
+    return 1;
+  }
   try {
     InitRun(argc, argv);
     return RunSteps(argc, argv);

@@ -1,6 +1,6 @@
 #include "config/IniFile.h"
 
-#include <cstdio>
+#include <cstdint>
 
 #include "config/NumberText.h"
 #include "platform/Files.h"
@@ -119,25 +119,8 @@ struct Document {
   }
 };
 
-std::string ReadWholeFile(const std::string& fileName) {
-  std::string text;
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
-  return text;
-}
-
-bool WriteWholeFile(const std::string& fileName, const std::string& text) {
-  std::FILE* f = std::fopen(fileName.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fflush(f) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
-}
+// Far above anything the tool writes; a larger file is not read.
+constexpr uint64_t kMaxFileBytes = 16u * 1024 * 1024;
 
 }  // namespace
 
@@ -147,7 +130,18 @@ EIniFileError::EIniFileError(const std::string& fileName)
 TIniFile::TIniFile(std::string fileName) : FileName_(std::move(fileName)) {}
 
 std::string TIniFile::LoadText() const {
-  return FileName_.empty() ? MemoryText_ : ReadWholeFile(FileName_);
+  if (FileName_.empty()) return MemoryText_;
+  std::string text;
+  switch (plat::ReadRegularFile(FileName_, kMaxFileBytes, text)) {
+    case plat::FileRead::Ok:
+      return text;
+    case plat::FileRead::Missing:
+      return {};  // created by the first write
+    default:
+      // A folder, a FIFO, a device, a file too large or one that cannot be opened: the file
+      // can be neither read nor written.
+      throw EIniFileError(FileName_);
+  }
 }
 
 void TIniFile::StoreText(const std::string& text) {
@@ -155,11 +149,7 @@ void TIniFile::StoreText(const std::string& text) {
     MemoryText_ = text;
     return;
   }
-  const std::string temp = FileName_ + ".tmp";
-  if (!WriteWholeFile(temp, text) || !plat::ReplaceFile(temp, FileName_)) {
-    plat::RemoveFile(temp);
-    throw EIniFileError(FileName_);
-  }
+  if (!plat::WriteFileReplacing(FileName_, text)) throw EIniFileError(FileName_);
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
@@ -255,12 +245,13 @@ void TIniFile::EraseSection(std::string_view section) {
   Document doc = Document::Parse(LoadText());
   auto sections = doc.Sections(Trim(section));
   if (sections.empty()) return;
-  // From the last one back, so the earlier ranges stay where they are.
-  for (auto it = sections.rbegin(); it != sections.rend(); ++it) {
-    auto [begin, end] = *it;
-    auto blank = [&](size_t i) {
-      return doc.lines[i].kind == LineKind::Other && Trim(doc.lines[i].text).empty();
-    };
+  auto blank = [&](size_t i) {
+    return doc.lines[i].kind == LineKind::Other && Trim(doc.lines[i].text).empty();
+  };
+  // Every range is taken from the file as it stands; lines are marked first and removed in one
+  // pass, so no range can reach into a line that belongs to another section.
+  std::vector<bool> drop(doc.lines.size(), false);
+  for (auto [begin, end] : sections) {
     // Blank lines after the section separate it from the next one: keep them, and take the
     // blank line that separated this section from the one before instead.
     while (end > begin + 1 && blank(end - 1)) --end;
@@ -269,9 +260,12 @@ void TIniFile::EraseSection(std::string_view section) {
     } else if (begin == 0) {
       while (end < doc.lines.size() && blank(end)) ++end;
     }
-    doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(begin),
-                    doc.lines.begin() + static_cast<std::ptrdiff_t>(end));
+    for (size_t i = begin; i < end; ++i) drop[i] = true;
   }
+  std::vector<Line> kept;
+  for (size_t i = 0; i < doc.lines.size(); ++i)
+    if (!drop[i]) kept.push_back(std::move(doc.lines[i]));
+  doc.lines = std::move(kept);
   StoreText(doc.Text());
 }
 

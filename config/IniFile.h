@@ -1,8 +1,9 @@
 // Reader and writer of INI text files with the rules of the Windows profile-string functions:
 // section and key names compared without regard to case, values read up to 2047 characters,
 // a section without keys counts as missing. Every write goes straight to disk: the new text
-// is written to a temporary file beside the file and moved over it in one step, so a failed
-// write leaves the previous file as it was.
+// is written to a new temporary file of its own beside the file and moved over it in one step,
+// so a failed write leaves the previous file as it was. Only a regular file of at most 16 MiB
+// is read; anything else at the file's name makes reads and writes fail with EIniFileError.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +37,8 @@ class TIniFile {
   const std::string& FileName() const { return FileName_; }
 
   // The key's value (blanks around it removed, one pair of enclosing quotes removed), or def
-  // when the section or key is missing.
+  // when the section or key is missing (a missing file has no sections). Reads throw
+  // EIniFileError when something other than a regular file of at most 16 MiB is there.
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view def) const;
   // The key's value read as a number, or def when it is missing or does not read.

@@ -7,18 +7,6 @@
 
 namespace brumel {
 
-namespace {
-
-// Closes the file on every path out.
-struct FileCloser {
-  std::FILE* f;
-  ~FileCloser() {
-    if (f) std::fclose(f);
-  }
-};
-
-}  // namespace
-
 bool IsFolder(const std::string& name) { return plat::IsFolder(name); }
 
 bool LoadImageFile(const std::string& name, fileinfo& record) {
@@ -26,15 +14,13 @@ bool LoadImageFile(const std::string& name, fileinfo& record) {
     std::printf("THis is a folder\n");
     return false;
   }
-  FileCloser file{std::fopen(name.c_str(), "rb")};
-  if (!file.f) return false;
-
-  if (std::fseek(file.f, 0, SEEK_END) != 0) return false;
-  const long end = std::ftell(file.f);
+  // Only a regular file is read: a FIFO, a device or a link to one is a file that cannot be
+  // opened.
+  plat::RegularFile file;
+  if (file.Open(name) != plat::RegularFile::OpenResult::Opened) return false;
   // A length the record cannot hold is refused like a file that cannot be read.
-  if (end < 0 || static_cast<uint64_t>(end) > 0xFFFFFFFFull) return false;
-  if (std::fseek(file.f, 0, SEEK_SET) != 0) return false;
-  const uint32_t size = static_cast<uint32_t>(end);
+  if (file.Size() > 0xFFFFFFFFull) return false;
+  const uint32_t size = static_cast<uint32_t>(file.Size());
 
   std::vector<uint8_t> data;
   try {
@@ -46,7 +32,7 @@ bool LoadImageFile(const std::string& name, fileinfo& record) {
   // One bounded loop: at most `size` bytes, whatever the file does meanwhile.
   size_t got = 0;
   while (got < size) {
-    const size_t n = std::fread(data.data() + got, 1, size - got, file.f);
+    const size_t n = file.Read(data.data() + got, size - got);
     if (n == 0) break;
     got += n;
   }

@@ -18,8 +18,9 @@ bool IsFolder(const std::string& name);
 
 // Reads the file into record. A folder prints "THis is a folder\n"; a folder or a file that
 // cannot be opened (or whose length cannot be taken) gives false and leaves the record as it
-// was. A file that yields fewer bytes than its length gives false with the record filled (the
-// missing bytes stay 0). Never reads more than the length taken at the start.
+// was. Only regular files are opened: a FIFO, a device or a link to one counts as a file that
+// cannot be opened. A file that yields fewer bytes than its length gives false with the record
+// filled (the missing bytes stay 0). Never reads more than the length taken at the start.
 bool LoadImageFile(const std::string& name, fileinfo& record);
 
 }  // namespace brumel

@@ -17,7 +17,17 @@ TUpdateIni::TUpdateIni(std::string fileName) : FileName(std::move(fileName)) {
   Exists = !FileName.empty() && plat::FileExists(FileName);
   IniFile = std::make_unique<TIniFile>(FileName);
   if (!Exists) return;
+  try {
+    ReadDescription();
+  } catch (const EIniFileError&) {
+    // Not a regular file, or too large to be a description: there is no usable file.
+    Exists = false;
+    UpdateAP = UpdateData = UpdateLD = false;
+    Check = TUpdateCheck{};
+  }
+}
 
+void TUpdateIni::ReadDescription() {
   const TIniFile& ini = *IniFile;
   UpdateAP = ini.ReadBool("Config", "UpdateAP", false);
   UpdateData = ini.ReadBool("Config", "UpdateData", false);

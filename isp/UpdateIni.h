@@ -30,13 +30,14 @@ struct TUpdateCheck {
 
 class TUpdateIni {
  public:
-  // Reads the whole description when the file exists; a missing file leaves every value empty.
+  // Reads the whole description when the file exists; a missing file, or one that is not a
+  // regular file of a sane size, leaves every value empty and HasFile false.
   explicit TUpdateIni(std::string fileName);
   virtual ~TUpdateIni();
   TUpdateIni(const TUpdateIni&) = delete;
   TUpdateIni& operator=(const TUpdateIni&) = delete;
 
-  // True when the file existed when the object was made.
+  // True when the file existed, and could be read, when the object was made.
   bool HasFile() const { return Exists; }
   const std::string& GetFileName() const { return FileName; }
   bool GetUpdateAP() const { return UpdateAP; }
@@ -45,6 +46,8 @@ class TUpdateIni {
   const TUpdateCheck& GetCheck() const { return Check; }
 
  private:
+  void ReadDescription();
+
   bool Exists = false;
   std::string FileName;
   std::unique_ptr<TIniFile> IniFile;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -25,7 +26,11 @@ MeterFactory g_meterFactory;
 
 void SetMeterFactory(MeterFactory factory) { g_meterFactory = std::move(factory); }
 
-void StartMusicPlayback() { plat::StartAudioPlayback(plat::ExecutableDir() + "music.mp3"); }
+// music.mp3 is taken from the tool's folder only, never from the current one.
+void StartMusicPlayback() {
+  const std::string dir = plat::ExecutableDir();
+  if (!dir.empty()) plat::StartAudioPlayback(dir + "music.mp3");
+}
 
 void StopMusicPlayback() { plat::StopAudioPlayback(); }
 

@@ -286,13 +286,21 @@ void TVireon::EnterButtonMode() { SendLedReport(TestControlReport(TestAction::kE
 
 void TVireon::ClearButton() { SendLedReport(ClearButtonReport()); }
 
+namespace {
+
+// Presses can only be reported over an open USB link.
+bool ButtonLinkUsable() {
+  const ISPLdCMD* channel = ControllerChannel();
+  return channel && channel->GetInterface() == ISPLdCMD::kUsbHid && channel->IsConnected();
+}
+
+}  // namespace
+
 uint8_t TVireon::PollButtons() {
   ISPLdCMD* channel = ControllerChannel();
-  // Without an open USB link no press can ever be reported; such a poll counts as a wrong
-  // press, as without a channel, so the round ends instead of polling for ever.
-  if (!channel || channel->GetInterface() != ISPLdCMD::kUsbHid || !channel->IsConnected()) {
-    return kNoButtonChannel;
-  }
+  // Without an open USB link no press can ever be reported; such a poll reads as every button
+  // at once, as without a channel.
+  if (!ButtonLinkUsable()) return kNoButtonChannel;
   LedReport report = ReadButtonsReport();
   channel->SendCommand(report.data(), static_cast<uint32_t>(report.size()));
   // A failed read leaves the request in the buffer, whose button byte is 0: no press yet.
@@ -315,7 +323,15 @@ bool TVireon::ButtonTest(int32_t interface, int32_t tries) {
 
   bool passed = false;
   int32_t left = tries;
-  for (;;) {
+  // Without a link no press can ever come: the round ends at once, and says why rather than
+  // counting polls against the operator.
+  const bool linkUsable = ButtonLinkUsable();
+  if (!linkUsable) {
+    TConsole::SetTextAttr(12);
+    std::printf("No controller answers: the button test cannot run\n");
+    TConsole::SetTextAttr(7);
+  }
+  while (linkUsable) {
     const uint8_t bits = PollButtons();
     if (bits != 0) {
       if (bits == (1u << asked)) {

@@ -15,17 +15,18 @@ namespace plat {
 // Starts playing the audio file at `path` and returns at once. The playback runs on its own
 // until the file ends, StopAudioPlayback is called or the process ends. Nothing is reported.
 void StartAudioPlayback(const std::string& path);
-// Ends a playback started above (where the tool itself feeds the sound server); waits for its
-// feeder to stop. Harmless when nothing plays.
+// Ends a playback started above (where the tool itself feeds the sound server); waits a moment
+// for its feeder to stop, never longer. Harmless when nothing plays.
 void StopAudioPlayback();
 
 // The meter of the default output device.
 class AudioMeter {
  public:
   virtual ~AudioMeter() = default;
-  // True while the device is muted. (Linux: the monitor's mute state is not read; false.)
+  // True while the device is muted. Never waits for the sound system (Linux: the latest answer
+  // of the sound server, which is asked again in the background).
   virtual bool IsMuted() = 0;
-  // The peak sample level of the latest metering period, 0.0 to 1.0.
+  // The peak sample level of the latest metering period, 0.0 to 1.0. Never waits either.
   virtual float PeakValue() = 0;
 };
 

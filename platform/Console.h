@@ -2,7 +2,7 @@
 //
 // Windows: the console API and the C runtime's console calls. Linux: ANSI escapes mapped from the
 // Windows attribute word (only when stdout is a terminal, so redirected output stays plain),
-// termios for the input mode, ignored signals for the control events.
+// termios for the input mode, signals for the control events.
 #pragma once
 #include <cstdint>
 
@@ -18,16 +18,30 @@ void ConsoleSetCursorVisible(bool visible);
 // true: no line mode, no echo, no processed keys (Ctrl+C arrives as character 3), no quick
 // edit or mouse input. false: the mode found by ConsoleAttach.
 void ConsoleSetInputRestricted(bool restricted);
-// false: console control events (Ctrl+C, Ctrl+Break, close; on Linux the interrupt, quit,
-// stop, hang-up and terminate signals) are swallowed and the window's Close item is greyed.
-// true: as before.
+// false: the console control events that would interrupt or pause a job are swallowed (Ctrl+C,
+// Ctrl+Break; on Linux SIGINT, SIGQUIT, SIGTSTP), those that end the process anyway (Windows:
+// close, logoff, shutdown) or ask for its end (Linux: SIGTERM, SIGHUP) end the run in order
+// through the end handler, and the window's Close item is greyed. true: as before.
 void ConsoleSetCloseEnabled(bool enabled);
+// How the run ends in order when it is ended from outside (see ConsoleSetCloseEnabled). The
+// handler runs on a thread of its own while the main thread is wherever it was; it restores the
+// console, removes the run's files, releases its locks and ends the process through
+// EndProcessNow. Without a handler such an event ends the process with exit code 1.
+using ConsoleEndHandler = void (*)();
+void ConsoleSetEndHandler(ConsoleEndHandler handler);
+// Ends the process at once with exitCode: no exit handlers, no destructors of static objects
+// (other threads may hold what they would touch). Flush what must reach stdout first.
+[[noreturn]] void EndProcessNow(int exitCode);
 void ConsoleSetWindowHidden(bool hidden);
 // "cls": clears the window (nothing when stdout is not a terminal on Linux).
 void ConsoleClear();
-// "PAUSE": "Press any key to continue . . . ", one key, then a line break.
+// "PAUSE": "Press any key to continue . . . ", one key, then a line break. Keys typed beyond the
+// one taken are dropped, so nothing reaches the shell after the run.
 void ConsolePause();
-// One key without echo; -1 at end of input (never blocks there).
+// One key without echo; -1 at end of input (never blocks there). From a keyboard (a terminal on
+// Linux, a console on Windows) an arrow or function key is one key (see ConsoleKeys.h), and
+// whatever else is pending once the key is taken is dropped. Input that is not a keyboard (a
+// pipe, a file) is read as a stream, one byte per key, nothing dropped.
 int ConsoleReadKey();
 
 }  // namespace plat

@@ -7,7 +7,14 @@ namespace plat {
 
 using LibHandle = void*;
 
-// Tries each name beside the executable first, then each through the system's search.
+// Keeps the process's library search to the system's own folder (Windows: the default DLL
+// directories become System32 only, so a library planted beside the executable or in the
+// current folder is never picked up by name). Called first thing in main; nothing on Linux.
+void RestrictLibrarySearch();
+
+// Tries each name beside the executable first, then each through the system's search. Only for
+// the display library and the bench's substitute hidapi. When the executable's folder is not
+// known the first step is left out (never the current folder instead).
 // Returns null when none loads.
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names);
 // A library of the operating system, never one from beside the executable or the current

@@ -48,6 +48,11 @@ class HidLibrary {
   bool Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* count,
              uint32_t timeoutMs);
 
+  // Discards the input reports already queued for the handle (replies that came too late for
+  // the read that waited for them), so the next read gets a report that arrives after this call.
+  // Windows: HidD_FlushQueue. Linux: reads with no wait until nothing is left. Invalid handles
+  // are ignored.
+  void FlushInput(HidHandle handle);
   // Cancels transfers pending on the handle. Invalid handles are ignored.
   void Cancel(HidHandle handle);
   // Closes the handle. Invalid handles are ignored.
@@ -57,7 +62,8 @@ class HidLibrary {
 #ifdef _WIN32
   void* readEvent_ = nullptr;  // manual-reset completion events
   void* writeEvent_ = nullptr;
-  void* module_ = nullptr;  // hid.dll
+  void* module_ = nullptr;      // hid.dll
+  void* flushQueue_ = nullptr;  // its HidD_FlushQueue
 #endif
 };
 

@@ -1,6 +1,7 @@
 // A lock that only one process of the machine can hold at a time, named after a GUID.
 // Windows: the named mutex "Global\\<guid>". Linux: flock on a lock file named after the GUID.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "platform/NamedMutex.h"
@@ -15,6 +16,8 @@ class InstanceLock {
   bool Acquire(unsigned timeoutMs);
   // Gives the lock up; the handle stays open until the object goes.
   void Release();
+  // The process that holds the lock, where the system tells it; 0 when free or unknown.
+  uint32_t Holder() const { return NamedMutexHolder(name_); }
   bool Owned() const { return owned_; }
 
  private:

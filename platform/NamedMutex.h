@@ -3,7 +3,9 @@
 //
 // Windows: a named system mutex. Linux: flock on a lock file named after the mutex, in the
 // system's lock folder (a world-writable folder when that one is not writable); the lock goes
-// with the process however it ends, so a Linux mutex is never found abandoned.
+// with the process however it ends, so a Linux mutex is never found abandoned. The lock file is
+// created with mode 0644 and never re-moded; a link or anything but a regular file at its name
+// makes the open fail, and one that another user made is opened read-only (flock needs no more).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,6 +18,15 @@ enum class MutexWait {
   TimedOut,
   Failed,  // not open, or the system refused the wait
 };
+
+// The file a mutex name lives in where names are files (Linux: the lock file, which stays when
+// the mutex is closed); empty where they are not (Windows). For tests that tidy up after
+// themselves.
+std::string NamedMutexFile(const std::string& name);
+
+// The id of a process that holds the named mutex, where the system tells it (Linux: the lock
+// file's entry in /proc/locks); 0 when it is free, or the system does not say (Windows).
+uint32_t NamedMutexHolder(const std::string& name);
 
 class NamedMutex {
  public:

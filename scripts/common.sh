@@ -29,8 +29,9 @@ ensure_packages() {
   rm -f "$log"
 }
 
-# Packages of the Linux build and its tests.
-# libssl3: libcrypto.so.3, which seals hardware-access requests (its tests run on Linux too).
-LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libssl3)
+# Packages of the Linux build and its tests: libssl3 (libcrypto.so.3 seals hardware-access
+# requests; its tests run on Linux too) and a private sound server for the music mode's cases.
+LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libssl3 pulseaudio
+  pulseaudio-utils libmpg123-0)
 # Packages of the Windows cross build and of running it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)

@@ -3,7 +3,8 @@
 #   - the Windows executable (mingw-w64 cross build): its unit tests under Wine;
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
 #     executable under Wine;
-#   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases.
+#   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
+#   - a plain Release build of the tool, which must be free of warnings.
 # On Debian 12 as root it first installs what is missing. Exits non-zero on any failure.
 # BRUMEL_SKIP_SANITIZERS=1 leaves the sanitizer build out.
 set -euo pipefail
@@ -35,6 +36,13 @@ cmake --build --preset windows -j "$JOBS"
 step "Linux build"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$JOBS"
+
+# A packager's plain Release build (no preset, -O3) must build, and without a warning: it is
+# built here with warnings as errors.
+step "Release build"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRUMEL_TESTS=OFF \
+  -DBRUMEL_WERROR=ON >/dev/null
+cmake --build build/release -j "$JOBS"
 
 sanitizers=1
 [ "${BRUMEL_SKIP_SANITIZERS:-0}" = 1 ] && sanitizers=0

@@ -83,6 +83,12 @@ bool CHidIO::Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint
   if (SelectedIndex >= WriteHandles.size()) return false;
   const plat::HidHandle handle = WriteHandles[SelectedIndex];
   if (!IsValid(handle)) return false;
+  // Every write is a request whose answer the next read waits for. A reply that came after its
+  // own read gave up would otherwise be taken for this one's, and every later exchange would read
+  // the one before it: whatever is queued now is stale.
+  if (SelectedIndex < ReadHandles.size() && IsValid(ReadHandles[SelectedIndex])) {
+    Hid.FlushInput(ReadHandles[SelectedIndex]);
+  }
   return Hid.Write(handle, buffer, length, count, timeoutMs);
 }
 

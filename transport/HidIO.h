@@ -35,7 +35,8 @@ class CHidIO {
   // null) receives the bytes read. False without a selected device, on a failed start, on
   // timeout or on a failed transfer.
   bool Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs);
-  // One write of length bytes to the selected device, as Read.
+  // One write of length bytes to the selected device, as Read. The input reports queued on the
+  // device's read handle are discarded first: they are stale replies to earlier requests.
   bool Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs);
 
   size_t GetDeviceCount() const { return DevicePaths.size(); }

@@ -1,11 +1,19 @@
 #include "platform/Console.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+#include "platform/ConsoleKeys.h"
 
 namespace plat {
 
@@ -15,9 +23,53 @@ bool g_attached = false;
 bool g_haveSavedMode = false;
 termios g_savedMode{};
 
-constexpr int kSignals[] = {SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGTERM};
-struct sigaction g_savedActions[sizeof(kSignals) / sizeof(kSignals[0])];
-bool g_signalsIgnored = false;
+// Swallowed while a job runs, as the Windows console swallows Ctrl+C and Ctrl+Break.
+constexpr int kSwallowed[] = {SIGINT, SIGQUIT, SIGTSTP};
+// End the run in order while a job runs.
+constexpr int kEnding[] = {SIGHUP, SIGTERM};
+struct sigaction g_savedSwallowed[std::size(kSwallowed)];
+struct sigaction g_savedEnding[std::size(kEnding)];
+bool g_signalsTaken = false;
+
+std::atomic<ConsoleEndHandler> g_endHandler{nullptr};
+
+// The signal handler only writes a byte to this pipe; a thread of its own reads it and ends the
+// run in ordinary code, where files, locks and the terminal may be handled.
+int g_endPipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(g_endPipe[1], &byte, 1);
+  errno = saved;
+}
+
+void WatchForTheEnd() {
+  char byte = 0;
+  for (;;) {
+    const ssize_t n = read(g_endPipe[0], &byte, 1);
+    if (n == 1) break;
+    if (n < 0 && errno == EINTR) continue;
+    return;  // the pipe is gone: nothing can end the run through it
+  }
+  if (ConsoleEndHandler handler = g_endHandler.load()) handler();
+  EndProcessNow(1);
+}
+
+// Made once, when a job first takes the signals; the thread waits for the rest of the process.
+bool StartEndWatcher() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    if (pipe2(g_endPipe, O_CLOEXEC) != 0) return;
+    try {
+      std::thread(WatchForTheEnd).detach();
+      started = true;
+    } catch (...) {
+    }
+  });
+  return started;
+}
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
@@ -71,18 +123,37 @@ void ConsoleSetInputRestricted(bool restricted) {
 }
 
 void ConsoleSetCloseEnabled(bool enabled) {
-  constexpr size_t n = sizeof(kSignals) / sizeof(kSignals[0]);
-  if (!enabled && !g_signalsIgnored) {
+  if (!enabled && !g_signalsTaken) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    for (size_t i = 0; i < n; ++i) sigaction(kSignals[i], &ignore, &g_savedActions[i]);
-    g_signalsIgnored = true;
-  } else if (enabled && g_signalsIgnored) {
-    for (size_t i = 0; i < n; ++i) sigaction(kSignals[i], &g_savedActions[i], nullptr);
-    g_signalsIgnored = false;
+    for (size_t i = 0; i < std::size(kSwallowed); ++i) {
+      sigaction(kSwallowed[i], &ignore, &g_savedSwallowed[i]);
+    }
+    struct sigaction end {};
+    end.sa_handler = OnEndSignal;
+    sigemptyset(&end.sa_mask);
+    end.sa_flags = SA_RESTART;
+    const bool watched = StartEndWatcher();
+    for (size_t i = 0; i < std::size(kEnding); ++i) {
+      // Without the watcher the default action stays: the process ends, as it would anyway.
+      sigaction(kEnding[i], watched ? &end : nullptr, &g_savedEnding[i]);
+    }
+    g_signalsTaken = true;
+  } else if (enabled && g_signalsTaken) {
+    for (size_t i = 0; i < std::size(kSwallowed); ++i) {
+      sigaction(kSwallowed[i], &g_savedSwallowed[i], nullptr);
+    }
+    for (size_t i = 0; i < std::size(kEnding); ++i) {
+      sigaction(kEnding[i], &g_savedEnding[i], nullptr);
+    }
+    g_signalsTaken = false;
   }
 }
+
+void ConsoleSetEndHandler(ConsoleEndHandler handler) { g_endHandler = handler; }
+
+void EndProcessNow(int exitCode) { _exit(exitCode); }
 
 void ConsoleSetWindowHidden(bool) {}  // a terminal has no window of its own to hide
 
@@ -96,24 +167,45 @@ void ConsolePause() {
   std::fflush(stdout);
 }
 
-int ConsoleReadKey() {
-  std::fflush(stdout);
-  termios saved{};
-  const bool terminal = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (terminal) {
-    termios raw = saved;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+namespace {
+
+// The next byte of standard input, or -1 at its end, on an error, or when none comes within
+// waitMs (negative: wait for it).
+int NextInputByte(int waitMs) {
+  if (waitMs >= 0) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int r;
+    do {
+      r = poll(&p, 1, waitMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) return -1;
   }
   unsigned char c = 0;
   ssize_t n;
   do {
     n = read(STDIN_FILENO, &c, 1);
   } while (n < 0 && errno == EINTR);
-  if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   return n == 1 ? c : -1;
+}
+
+}  // namespace
+
+int ConsoleReadKey() {
+  std::fflush(stdout);
+  termios saved{};
+  const bool terminal = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (!terminal) return NextInputByte(-1);  // a pipe or a file: a stream of keys
+
+  termios raw = saved;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  const int key = ReadTerminalKey(NextInputByte);
+  // The rest of what was typed goes nowhere: not to the next prompt, not to the shell.
+  tcflush(STDIN_FILENO, TCIFLUSH);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  return key;
 }
 
 }  // namespace plat

@@ -6,10 +6,15 @@
 
 namespace plat {
 
+// The dynamic loader never looks in the current folder by itself.
+void RestrictLibrarySearch() {}
+
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   const std::string dir = ExecutableDir();
-  for (const char* name : names) {
-    if (void* lib = dlopen((dir + name).c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+  if (!dir.empty()) {
+    for (const char* name : names) {
+      if (void* lib = dlopen((dir + name).c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+    }
   }
   for (const char* name : names) {
     if (void* lib = dlopen(name, RTLD_NOW | RTLD_LOCAL)) return lib;

@@ -43,6 +43,10 @@ const HidApi& Api() {
 
 bool IsValid(HidHandle handle) { return handle && handle != InvalidHidHandle(); }
 
+// Room for the longest report a HID device can send (a full-speed interrupt endpoint gives 64
+// bytes; a high-speed one up to 1024).
+constexpr size_t kMaxReportBytes = 1024;
+
 }  // namespace
 
 HidHandle InvalidHidHandle() { return reinterpret_cast<HidHandle>(~uintptr_t{0}); }
@@ -96,8 +100,10 @@ bool HidLibrary::Read(HidHandle handle, uint8_t* buffer, uint32_t length, uint32
   return true;
 }
 
-// hidapi transfers are synchronous: when a call returns nothing is left pending. hidraw writes
-// are bounded by the kernel's own transfer timeout.
+// hidapi transfers are synchronous: when a call returns nothing is left pending. hidapi has no
+// write timeout: on hidraw a write waits until the kernel gives up on the transfer (about 5 s on
+// USB), whatever timeoutMs says. No thread is put in to cut it short: a write the kernel still
+// holds could not be taken back anyway.
 bool HidLibrary::Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* count,
                        uint32_t) {
   if (count) *count = 0;
@@ -107,6 +113,17 @@ bool HidLibrary::Write(HidHandle handle, const uint8_t* buffer, uint32_t length,
   if (n < 0) return false;
   if (count) *count = static_cast<uint32_t>(n);
   return true;
+}
+
+void HidLibrary::FlushInput(HidHandle handle) {
+  const HidApi& api = Api();
+  if (!api.ready || !IsValid(handle)) return;
+  // Bounded: the kernel keeps at most 64 reports per open device; a device that keeps sending
+  // faster than this loop drains does not hold it up for long either.
+  unsigned char report[kMaxReportBytes];
+  for (int i = 0; i < 256; ++i) {
+    if (api.readTimeout(static_cast<hid_device*>(handle), report, sizeof report, 0) <= 0) break;
+  }
 }
 
 void HidLibrary::Cancel(HidHandle) {}

@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "platform/Time.h"
 
@@ -30,15 +35,53 @@ std::string LockFileName(const std::string& name) {
   return file + ".lock";
 }
 
+// Opens the lock file without following a link at its name, without waiting on a FIFO and
+// without giving it to a child program. A file made by another user that we may not write is
+// opened for reading: flock works on that as well. Anything but a regular file is refused.
+int OpenLockFile(const std::string& path) {
+  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | kFlags);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
+
+std::string NamedMutexFile(const std::string& name) {
+  return LockFolder() + "/" + LockFileName(name);
+}
+
+// /proc/locks lists every lock with its holder: "1: FLOCK  ADVISORY  WRITE 1234 fe:00:5678 0 EOF",
+// the file given as major:minor (hexadecimal) and inode. Waiters are listed with "->".
+uint32_t NamedMutexHolder(const std::string& name) {
+  struct stat st {};
+  if (stat(NamedMutexFile(name).c_str(), &st) != 0) return 0;
+  char device[64];
+  std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, pid, file;
+    fields >> number >> kind;
+    if (kind != "FLOCK") continue;
+    fields >> mode >> access >> pid >> file;
+    if (file == device) return static_cast<uint32_t>(std::strtoul(pid.c_str(), nullptr, 10));
+  }
+  return 0;
+}
 
 NamedMutex::~NamedMutex() { Close(); }
 
 bool NamedMutex::Open(const std::string& name) {
   Close();
-  const std::string path = LockFolder() + "/" + LockFileName(name);
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ >= 0) fchmod(fd_, 0666);  // other users must be able to open it too
+  fd_ = OpenLockFile(NamedMutexFile(name));
   return fd_ >= 0;
 }
 

@@ -14,15 +14,19 @@ namespace plat {
 
 namespace {
 
-// Waits until fd is ready for events or the deadline passes. False on time-out, and when the
-// line hung up or failed without being ready.
+// Waits until fd is ready for events or the deadline passes. False on time-out, and at once
+// when the line hung up or failed: a hung-up line also reports itself readable, and its reads
+// give 0 bytes for ever, so waiting on would only spin until the time is up.
 bool WaitReady(int fd, short events, uint64_t deadline) {
   for (;;) {
     uint64_t now = MonotonicMs();
     if (now >= deadline) return false;
     pollfd p{fd, events, 0};
     int r = poll(&p, 1, static_cast<int>(deadline - now));
-    if (r > 0) return (p.revents & events) != 0;
+    if (r > 0) {
+      if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+      return (p.revents & events) != 0;
+    }
     if (r < 0 && errno != EINTR) return false;
   }
 }

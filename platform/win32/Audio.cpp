@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Audio.h"
+#include "platform/DynLib.h"
 
 // The headers of this tool chain only forward-declare the meter interface.
 struct IAudioMeterInformation : public IUnknown {
@@ -71,11 +72,11 @@ class CoreAudioMeter : public AudioMeter {
 }  // namespace
 
 void StartAudioPlayback(const std::string& path) {
-  // Winmm is a system library; it stays loaded, the playback runs on its own.
-  HMODULE winmm = LoadLibraryA("Winmm.dll");
+  // Winmm is a system library, taken from the system folder only; it stays loaded, the
+  // playback runs on its own.
+  LibHandle winmm = LoadSystemLibrary("Winmm.dll");
   if (!winmm) return;
-  auto send = reinterpret_cast<MciSendStringFn>(
-      reinterpret_cast<void*>(GetProcAddress(winmm, "mciSendStringA")));
+  auto send = LookupEntryAs<MciSendStringFn>(winmm, "mciSendStringA");
   if (!send) return;
   const std::string command = "play \"" + path + "\"";
   send(command.c_str(), nullptr, 0, nullptr);

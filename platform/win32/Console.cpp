@@ -3,8 +3,11 @@
 #include <conio.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/ConsoleKeys.h"
 
 namespace plat {
 
@@ -14,13 +17,42 @@ HANDLE g_output = nullptr;
 HANDLE g_input = nullptr;
 DWORD g_savedInputMode = 0;
 bool g_attached = false;
+std::atomic<ConsoleEndHandler> g_endHandler{nullptr};
 
 HANDLE Output() {
   if (!g_output || g_output == INVALID_HANDLE_VALUE) g_output = GetStdHandle(STD_OUTPUT_HANDLE);
   return g_output == INVALID_HANDLE_VALUE ? nullptr : g_output;
 }
 
-BOOL WINAPI CtrlHandler(DWORD) { return TRUE; }  // every event counts as handled
+ControlEvent EventOf(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+      return ControlEvent::Interrupt;
+    case CTRL_BREAK_EVENT:
+      return ControlEvent::Break;
+    case CTRL_CLOSE_EVENT:
+      return ControlEvent::Close;
+    case CTRL_LOGOFF_EVENT:
+      return ControlEvent::Logoff;
+    default:
+      return ControlEvent::Shutdown;
+  }
+}
+
+// Runs on a thread the system starts for the event. Ctrl+C and Ctrl+Break are swallowed. After
+// a close, logoff or shutdown event the system ends the process once the handler returns,
+// whatever it returns: the handler ends the run in order first.
+BOOL WINAPI CtrlHandler(DWORD type) {
+  if (!ControlEventEndsRun(EventOf(type))) return TRUE;
+  if (ConsoleEndHandler handler = g_endHandler.load()) handler();
+  EndProcessNow(1);
+}
+
+// The standard input as a console: false for a pipe or a file.
+bool InputIsConsole(HANDLE in) {
+  DWORD mode = 0;
+  return in && in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
+}
 
 }  // namespace
 
@@ -63,6 +95,15 @@ void ConsoleSetCloseEnabled(bool enabled) {
   DrawMenuBar(window);
 }
 
+void ConsoleSetEndHandler(ConsoleEndHandler handler) { g_endHandler = handler; }
+
+// Not ExitProcess: that would run the C runtime's exit handlers and the libraries' detach code
+// while the other threads are wherever they were.
+void EndProcessNow(int exitCode) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+  for (;;) Sleep(INFINITE);
+}
+
 void ConsoleSetWindowHidden(bool hidden) {
   if (HWND window = GetConsoleWindow()) ShowWindow(window, hidden ? SW_HIDE : SW_RESTORE);
 }
@@ -75,11 +116,26 @@ void ConsoleClear() {
 void ConsolePause() {
   std::fflush(stdout);
   std::system("PAUSE");
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (InputIsConsole(in)) FlushConsoleInputBuffer(in);
 }
 
 int ConsoleReadKey() {
   std::fflush(stdout);
-  return _getch();
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (!InputIsConsole(in)) {
+    // getch would open the console itself (CONIN$) and wait for a key nobody can press: piped or
+    // redirected input is read as the stream it is, and its end is -1 at once.
+    unsigned char c = 0;
+    DWORD n = 0;
+    if (!in || in == INVALID_HANDLE_VALUE || !ReadFile(in, &c, 1, &n, nullptr) || n != 1) {
+      return -1;
+    }
+    return c;
+  }
+  const int key = ReadConsoleKey([] { return _getch(); });
+  FlushConsoleInputBuffer(in);
+  return key;
 }
 
 }  // namespace plat

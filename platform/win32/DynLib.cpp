@@ -6,10 +6,27 @@
 
 namespace plat {
 
+namespace {
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+
+}  // namespace
+
+// Windows 8 on, and Windows 7 with its loader update, have SetDefaultDllDirectories; without it
+// the system keeps its own order (LoadSystemLibrary still names System32 itself).
+void RestrictLibrarySearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto set = LookupEntryAs<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
+  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   const std::string dir = ExecutableDir();
-  for (const char* name : names) {
-    if (HMODULE lib = LoadLibraryA((dir + name).c_str())) return reinterpret_cast<LibHandle>(lib);
+  if (!dir.empty()) {
+    for (const char* name : names) {
+      HMODULE lib = LoadLibraryA((dir + name).c_str());
+      if (lib) return reinterpret_cast<LibHandle>(lib);
+    }
   }
   for (const char* name : names) {
     if (HMODULE lib = LoadLibraryA(name)) return reinterpret_cast<LibHandle>(lib);

@@ -1,22 +1,40 @@
-#include <windows.h>
-// <windows.h> maps ReplaceFile onto ReplaceFileA; the name here is the portable one.
-#undef ReplaceFile
-
 #include "platform/Files.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/ProcessId.h"
+#include "platform/Time.h"
 
 namespace plat {
 
+namespace {
+
+// Longest path the system handles (in characters, terminator included).
+constexpr DWORD kLongestPath = 32768;
+
+HANDLE H(void* h) { return static_cast<HANDLE>(h); }
+
+}  // namespace
+
+// The module file name has no fixed limit: a path longer than MAX_PATH is asked for again with
+// a larger buffer rather than cut.
 std::string ExecutablePath() {
-  char buf[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  return std::string(buf, n);
+  for (DWORD size = MAX_PATH + 1; size <= kLongestPath; size *= 2) {
+    std::vector<char> buf(size);
+    SetLastError(ERROR_SUCCESS);
+    const DWORD n = GetModuleFileNameA(nullptr, buf.data(), size);
+    if (n == 0) return {};
+    if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string(buf.data(), n);
+  }
+  return {};
 }
 
 std::string ExecutableDir() {
-  std::string path = ExecutablePath();
-  size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".\\";
+  const std::string path = ExecutablePath();
+  const size_t slash = path.find_last_of("\\/");
+  if (path.empty() || slash == std::string::npos) return {};
   return path.substr(0, slash + 1);
 }
 
@@ -26,15 +44,123 @@ bool FileExists(const std::string& path) {
 }
 
 bool IsFolder(const std::string& path) {
-  DWORD attr = GetFileAttributesA(path.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  FindClose(search);
+  return folder;
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+// ---- RegularFile ------------------------------------------------------------------------------
+
+RegularFile::~RegularFile() { Close(); }
+
+RegularFile::OpenResult RegularFile::Open(const std::string& path) {
+  Close();
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return OpenResult::Missing;
+    // Without backup semantics a folder does not open: it is not a regular file.
+    if (IsFolder(path)) return OpenResult::NotRegular;
+    return OpenResult::Failed;
+  }
+  // Devices (CON, NUL, COM1) are character files and pipes are pipes: only disk files count.
+  BY_HANDLE_FILE_INFORMATION info;
+  LARGE_INTEGER size;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(h, &size) ||
+      size.QuadPart < 0) {
+    CloseHandle(h);
+    return OpenResult::NotRegular;
+  }
+  handle_ = h;
+  size_ = static_cast<uint64_t>(size.QuadPart);
+  return OpenResult::Opened;
+}
+
+bool RegularFile::IsOpen() const { return H(handle_) != INVALID_HANDLE_VALUE; }
+
+size_t RegularFile::Read(void* buffer, size_t length) {
+  if (!IsOpen() || !buffer) return 0;
+  const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+  DWORD n = 0;
+  if (!ReadFile(H(handle_), buffer, chunk, &n, nullptr)) return 0;
+  return n;
+}
+
+void RegularFile::Close() {
+  if (IsOpen()) CloseHandle(H(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+  size_ = 0;
+}
+
+// ---- replacing a file -------------------------------------------------------------------------
+
+namespace {
+
+// Creates a new file next to path under a name nobody else has (create-new fails on anything
+// that is there already). The handle, or INVALID_HANDLE_VALUE.
+HANDLE CreateUniqueBeside(const std::string& path, std::string& tempPath) {
+  static unsigned counter = 0;
+  for (int tries = 0; tries < 100; ++tries) {
+    char suffix[48];
+    wsprintfA(suffix, ".%08lX%04X%04X", static_cast<unsigned long>(CurrentProcessId()),
+              static_cast<unsigned>(++counter & 0xFFFF),
+              static_cast<unsigned>(GetTickCount() & 0xFFFF));
+    const std::string name = path + suffix;
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      tempPath = name;
+      return h;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool WriteAll(HANDLE h, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const size_t left = bytes.size() - done;
+    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+    DWORD n = 0;
+    if (!WriteFile(h, bytes.data() + done, chunk, &n, nullptr) || n == 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  if (path.empty()) return false;
+  std::string temp;
+  HANDLE h = CreateUniqueBeside(path, temp);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(h, bytes) && FlushFileBuffers(h);
+  ok = CloseHandle(h) && ok;
+  // A virus scanner or the indexer may hold the file for a moment: that is worth a few tries.
+  ok = ok && RetryWhileBusy(
+                 [&] {
+                   if (MoveFileExA(temp.c_str(), path.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                     return Attempt::Done;
+                   }
+                   const DWORD error = GetLastError();
+                   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
+                              ? Attempt::Busy
+                              : Attempt::Failed;
+                 },
+                 [](unsigned ms) { SleepMs(ms); });
+  if (!ok) DeleteFileA(temp.c_str());
+  return ok;
 }
 
 }  // namespace plat

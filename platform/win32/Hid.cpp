@@ -7,6 +7,7 @@
 
 #include "platform/DynLib.h"
 #include "platform/Hid.h"
+#include "platform/Overlapped.h"
 
 namespace plat {
 
@@ -22,6 +23,7 @@ struct HidAttributes {
 };
 using HidD_GetHidGuid_fn = void(WINAPI*)(GUID* hidGuid);
 using HidD_GetAttributes_fn = BOOLEAN(WINAPI*)(HANDLE device, HidAttributes* attributes);
+using HidD_FlushQueue_fn = BOOLEAN(WINAPI*)(HANDLE device);
 using CancelIoEx_fn = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
 
 // Shared by every HidLibrary of the process: resolved by the first one that finds them empty,
@@ -60,21 +62,31 @@ bool Transfer(HANDLE handle, HANDLE event, bool write, void* buffer, DWORD lengt
   overlapped.hEvent = event;
   const BOOL started = write ? WriteFile(handle, buffer, length, nullptr, &overlapped)
                              : ReadFile(handle, buffer, length, nullptr, &overlapped);
-  DWORD moved = 0;
-  if (!started) {
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
-      // Time is up (or the wait failed): the transfer must be over before the overlapped record
-      // and the caller's buffer go away.
-      CancelTransfer(handle, &overlapped);
-      GetOverlappedResult(handle, &overlapped, &moved, TRUE);
-      if (event) ResetEvent(event);
-      return false;
-    }
-    ResetEvent(event);
+  uint32_t moved = 0;
+  bool done = false;
+  if (started) {
+    DWORD n = 0;
+    // A transfer that completed with an error (device gone, for one) is a failure.
+    done = GetOverlappedResult(handle, &overlapped, &n, TRUE) != 0;
+    moved = n;
+  } else if (GetLastError() == ERROR_IO_PENDING) {
+    // Time up: the transfer must be over before the overlapped record and the caller's buffer
+    // go away; a report that completed just as the time ran out is kept.
+    PendingTransfer pending;
+    pending.waitForCompletion = [&](uint32_t ms) {
+      return event && WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
+    };
+    pending.cancel = [&] { CancelTransfer(handle, &overlapped); };
+    pending.result = [&](bool wait, uint32_t& n) {
+      DWORD got = 0;
+      const bool ok = GetOverlappedResult(handle, &overlapped, &got, wait ? TRUE : FALSE) != 0;
+      n = got;
+      return ok;
+    };
+    done = FinishPendingTransfer(pending, timeoutMs, moved);
   }
-  // A transfer that completed with an error (device gone, for one) is a failure.
-  if (!GetOverlappedResult(handle, &overlapped, &moved, TRUE)) return false;
+  if (event) ResetEvent(event);
+  if (!done) return false;
   if (count) *count = moved;
   return true;
 }
@@ -86,8 +98,10 @@ HidHandle InvalidHidHandle() { return INVALID_HANDLE_VALUE; }
 HidLibrary::HidLibrary() {
   readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  module_ = LoadLibraryA("hid.dll");
+  // The tool runs elevated: hid.dll comes from the system folder only.
+  module_ = LoadSystemLibrary("hid.dll");
   ResolveShared(static_cast<HMODULE>(module_));
+  flushQueue_ = LookupEntry(module_, "HidD_FlushQueue");
 }
 
 HidLibrary::~HidLibrary() {
@@ -95,7 +109,7 @@ HidLibrary::~HidLibrary() {
   if (writeEvent_) CloseHandle(static_cast<HANDLE>(writeEvent_));
   g_getHidGuid = nullptr;
   g_getAttributes = nullptr;
-  if (module_) FreeLibrary(static_cast<HMODULE>(module_));
+  FreeRuntimeLibrary(module_);
 }
 
 bool HidLibrary::FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
@@ -181,6 +195,12 @@ bool HidLibrary::Write(HidHandle handle, const uint8_t* buffer, uint32_t length,
   // WriteFile only reads the buffer.
   return Transfer(static_cast<HANDLE>(handle), static_cast<HANDLE>(writeEvent_), true,
                   const_cast<uint8_t*>(buffer), length, count, timeoutMs);
+}
+
+void HidLibrary::FlushInput(HidHandle handle) {
+  auto flush = reinterpret_cast<HidD_FlushQueue_fn>(flushQueue_);
+  if (!flush || !handle || handle == INVALID_HANDLE_VALUE) return;
+  flush(static_cast<HANDLE>(handle));
 }
 
 void HidLibrary::Cancel(HidHandle handle) {

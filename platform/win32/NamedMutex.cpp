@@ -4,6 +4,12 @@
 
 namespace plat {
 
+// Kernel objects: the name goes with its last handle.
+std::string NamedMutexFile(const std::string&) { return {}; }
+
+// A mutex's owner is not something Windows tells.
+uint32_t NamedMutexHolder(const std::string&) { return 0; }
+
 NamedMutex::~NamedMutex() { Close(); }
 
 bool NamedMutex::Open(const std::string& name) {

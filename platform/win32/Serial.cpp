@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "platform/Overlapped.h"
+#include "platform/win32/SerialSettings.h"
+
 namespace plat {
 
 namespace {
@@ -25,19 +28,42 @@ void CancelTransfer(HANDLE port, OVERLAPPED* ov) {
   }
 }
 
-// Waits for an overlapped transfer up to timeoutMs. A transfer still running then is cancelled
-// and its completion waited for, so neither the record nor the caller's buffer is used after
-// the return. True when the transfer finished successfully; bytes gets its count.
+// Waits for an overlapped transfer up to timeoutMs; see FinishPendingTransfer.
 bool FinishTransfer(HANDLE port, OVERLAPPED* ov, uint32_t timeoutMs, DWORD* bytes) {
-  DWORD w = WaitForSingleObject(ov->hEvent, timeoutMs);
-  if (w == WAIT_OBJECT_0) return GetOverlappedResult(port, ov, bytes, FALSE) != 0;
-  if (GetOverlappedResult(port, ov, bytes, FALSE)) return true;  // done right after the wait
-  CancelTransfer(port, ov);
-  // A cancelled transfer reports failure; one that completed just before the cancel, success.
-  return GetOverlappedResult(port, ov, bytes, TRUE) != 0;
+  PendingTransfer pending;
+  pending.waitForCompletion = [&](uint32_t ms) {
+    return WaitForSingleObject(ov->hEvent, ms) == WAIT_OBJECT_0;
+  };
+  pending.cancel = [&] { CancelTransfer(port, ov); };
+  pending.result = [&](bool wait, uint32_t& n) {
+    DWORD got = 0;
+    const bool ok = GetOverlappedResult(port, ov, &got, wait ? TRUE : FALSE) != 0;
+    n = got;
+    return ok;
+  };
+  uint32_t moved = 0;
+  const bool done = FinishPendingTransfer(pending, timeoutMs, moved);
+  *bytes = moved;
+  return done;
 }
 
 }  // namespace
+
+void ApplyLineSettings(DCB& dcb) {
+  dcb.BaudRate = CBR_115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  // Packets are binary: an earlier program's software flow control, null stripping or
+  // abort-on-error would eat or stall them.
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+}
 
 SerialPort::~SerialPort() { Close(); }
 
@@ -63,13 +89,7 @@ bool SerialPort::Open(const std::string& name) {
   DCB dcb{};
   dcb.DCBlength = sizeof(dcb);
   if (GetCommState(h, &dcb)) {
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    ApplyLineSettings(dcb);
     SetCommState(h, &dcb);
   }
 

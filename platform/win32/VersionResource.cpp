@@ -2,15 +2,43 @@
 
 #include <windows.h>
 
+#include "platform/DynLib.h"
+
 namespace plat {
 
 namespace {
+
+// The version functions of version.dll, declared from the system's documentation. The library
+// is loaded at run time from the system folder: linked, the loader would take a copy planted
+// beside the executable before main runs.
+using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR file, LPDWORD handle);
+using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR file, DWORD handle, DWORD length, LPVOID data);
+using VerQueryValueAFn = BOOL(WINAPI*)(LPCVOID block, LPCSTR subBlock, LPVOID* value, PUINT length);
+
+struct VersionApi {
+  GetFileVersionInfoSizeAFn infoSize = nullptr;
+  GetFileVersionInfoAFn info = nullptr;
+  VerQueryValueAFn query = nullptr;
+};
+
+// Loaded once and kept for the process.
+const VersionApi& Api() {
+  static const VersionApi api = [] {
+    VersionApi a;
+    LibHandle lib = LoadSystemLibrary("version.dll");
+    a.infoSize = LookupEntryAs<GetFileVersionInfoSizeAFn>(lib, "GetFileVersionInfoSizeA");
+    a.info = LookupEntryAs<GetFileVersionInfoAFn>(lib, "GetFileVersionInfoA");
+    a.query = LookupEntryAs<VerQueryValueAFn>(lib, "VerQueryValueA");
+    return a;
+  }();
+  return api;
+}
 
 // Looks up a block; records where it lies when the answer points inside the buffer.
 bool Locate(std::vector<uint8_t>& bytes, const char* block, size_t& offset, size_t& length) {
   void* value = nullptr;
   UINT size = 0;
-  if (!VerQueryValueA(bytes.data(), block, &value, &size) || !value) return false;
+  if (!Api().query || !Api().query(bytes.data(), block, &value, &size) || !value) return false;
   const auto* begin = bytes.data();
   const auto* at = static_cast<const uint8_t*>(value);
   if (at < begin || at > begin + bytes.size()) return false;
@@ -26,11 +54,13 @@ bool Locate(std::vector<uint8_t>& bytes, const char* block, size_t& offset, size
 bool ReadVersionData(const char* path, VersionData& data) {
   data = VersionData{};
   if (!path || !*path) return false;
+  const VersionApi& api = Api();
+  if (!api.infoSize || !api.info || !api.query) return false;
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  const DWORD size = api.infoSize(path, &ignored);
   if (size == 0) return false;
   data.Bytes.assign(size, 0);
-  if (!GetFileVersionInfoA(path, 0, size, data.Bytes.data())) {
+  if (!api.info(path, 0, size, data.Bytes.data())) {
     data = VersionData{};
     return false;
   }

@@ -236,8 +236,10 @@ int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
     dev->error = L"Device unplugged";
     return -1;
   }
-  if (length == 0 || length > kPacketBytes + 1) {
-    dev->error = L"Report length must be 1 to 65 bytes, report id included";
+  // The controller's output endpoint takes whole 64-byte reports: anything else is refused, as
+  // the device would (a short write would otherwise pass as a padded report).
+  if (length != kPacketBytes + 1) {
+    dev->error = L"A report is the report id and 64 bytes: 65 bytes";
     return -1;
   }
   if (data[0] != 0) {

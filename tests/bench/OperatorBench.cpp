@@ -8,6 +8,9 @@
 // 2. The tool's CPU use while it waits: the real executable in a scratch folder with the
 //    substitute hidapi beside it, once in a button-test round that is never answered (a poll
 //    per second) and once in "PAUSE" after a lighting mode. CPU time is read from /proc.
+// 3. The music mode's stop with the real output meter of a private sound server (PulseAudio with
+//    a null output; skipped when pulseaudio is not installed): the time from clearing
+//    MusicRunning (the operator's key) to the end of MusicThread, meter closed. Target 50 ms.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -29,6 +32,7 @@
 #include "isp/ChipLink.h"
 #include "isp/ISPLdCMD.h"
 #include "led/Music.h"
+#include "linux/common/SoundServer.h"
 
 namespace {
 
@@ -183,6 +187,51 @@ bool WaitingCpu(double seconds) {
   return true;
 }
 
+// ---- music mode stop ---------------------------------------------------------------------------
+
+bool MusicStop(int rounds) {
+  if (!brumel::test::SoundServer::Installed()) {
+    std::printf("music mode stop: skipped, no sound server here (package pulseaudio)\n");
+    return true;
+  }
+  brumel::test::SoundServer server;
+  if (!server.Up()) {
+    std::fprintf(stderr, "the private sound server did not start\n");
+    return false;
+  }
+  setenv("PULSE_SERVER", server.Address().c_str(), 1);
+  auto channel = std::make_unique<brumel::ISPLdCMD>();
+  channel->SetInterface(brumel::ISPLdCMD::kUsbHid);
+  if (!channel->Connect(0x0416A316)) return false;
+  brumel::SetControllerChannel(std::move(channel));
+  brumel::SetMeterFactory({});  // the platform's meter
+
+  std::fflush(stdout);
+  const int saved = dup(1);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  std::vector<double> stops;
+  for (int i = 0; i < rounds; ++i) {
+    brumel::MusicRunning = true;
+    std::thread t([] { brumel::MusicThread(nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto key = Clock::now();
+    brumel::MusicRunning = false;
+    t.join();
+    stops.push_back(std::chrono::duration<double, std::milli>(Clock::now() - key).count());
+  }
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(null);
+  close(saved);
+  brumel::SetControllerChannel(nullptr);
+  unsetenv("PULSE_SERVER");
+  std::printf("music mode stop, %d rounds with a private sound server (target 50 ms)\n", rounds);
+  std::printf("  key to thread end             median %7.3f ms   max %7.3f ms\n",
+              Percentile(stops, 50), Percentile(stops, 100));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,6 +239,6 @@ int main(int argc, char** argv) {
   const double seconds = argc > 2 ? std::max(1.0, std::atof(argv[2])) : 3.0;
   unsetenv("BRUMEL_SIM_SCENARIO");
   unsetenv("BRUMEL_SIM_LOG");
-  const bool ok = MusicLoop(passes) && WaitingCpu(seconds);
+  const bool ok = MusicLoop(passes) && WaitingCpu(seconds) && MusicStop(20);
   return ok ? 0 : 1;
 }

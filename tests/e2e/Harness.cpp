@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -444,6 +446,8 @@ int BackgroundProcess::Wait(double timeLimit) {
     if (out_fd_ >= 0) ReadSome(out_fd_, out_);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // What it wrote last is in the pipe now.
+  if (out_fd_ >= 0) ReadSome(out_fd_, out_);
   return status_;
 }
 
@@ -454,6 +458,217 @@ void BackgroundProcess::Kill() {
   int status = 0;
   waitpid(pid_, &status, 0);
   status_ = 128 + SIGKILL;
+}
+
+// ---- a terminal ---------------------------------------------------------------------------
+
+namespace {
+
+std::string SettingsOf(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return "(unreadable)";
+  std::ostringstream s;
+  s << "iflag " << std::hex << t.c_iflag << " oflag " << t.c_oflag << " cflag " << t.c_cflag
+    << " lflag " << t.c_lflag << " cc";
+  for (cc_t c : t.c_cc) s << " " << static_cast<unsigned>(c);
+  return s.str();
+}
+
+}  // namespace
+
+TerminalProcess::TerminalProcess(const Command& cmd) {
+  start_ = Now();
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+  const char* name = ptsname(master_);
+  if (!name) return;
+  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) return;
+  settingsBefore_ = SettingsOf(slave_);
+
+  std::vector<char*> argv, envp;
+  for (const auto& a : cmd.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : cmd.env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();  // a session and process group of its own, without a controlling terminal
+    signal(SIGPIPE, SIG_DFL);
+    dup2(slave_, 0);
+    dup2(slave_, 1);
+    dup2(slave_, 2);
+    if (!cmd.cwd.empty() && chdir(cmd.cwd.c_str()) != 0) _exit(126);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  pid_ = pid;
+  SetNonBlocking(master_);
+}
+
+TerminalProcess::~TerminalProcess() {
+  if (pid_ > 0 && status_ < 0) {
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  CloseFd(master_);
+  CloseFd(slave_);
+}
+
+void TerminalProcess::Drain(int waitMs) {
+  if (master_ < 0) return;
+  pollfd fd{master_, POLLIN, 0};
+  poll(&fd, 1, waitMs);
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = read(master_, buf, sizeof buf);
+    if (n > 0) {
+      out_.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return;  // nothing more for now (the slave stays open here, so no end of file)
+  }
+}
+
+size_t TerminalProcess::WaitForText(const std::string& text, size_t from, double timeLimit) {
+  const double start = Now();
+  for (;;) {
+    const size_t at = out_.find(text, from);
+    if (at != std::string::npos) return at + text.size();
+    if (Now() - start > timeLimit) return std::string::npos;
+    Drain(20);
+  }
+}
+
+bool TerminalProcess::Type(const std::string& bytes) {
+  return master_ >= 0 &&
+         write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+int TerminalProcess::Wait(double timeLimit) {
+  if (pid_ <= 0) return -1;
+  const double start = Now();
+  while (status_ < 0) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      end_ = Now();
+      int code = -1, sig = 0;
+      DecodeStatus(status, code, sig);
+      status_ = code;
+      break;
+    }
+    if (Now() - start > timeLimit) {
+      kill(-pid_, SIGKILL);
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      end_ = Now();
+      status_ = 128 + SIGKILL;
+      Drain(0);
+      return -1;
+    }
+    Drain(10);
+  }
+  Drain(0);
+  return status_;
+}
+
+double TerminalProcess::Seconds() const { return (status_ >= 0 ? end_ : Now()) - start_; }
+
+std::string TerminalProcess::SettingsChanged() const {
+  const std::string now = SettingsOf(slave_);
+  return now == settingsBefore_ ? std::string() : "before: " + settingsBefore_ + "\nafter:  " + now;
+}
+
+namespace {
+
+// ANSI colour number (1 red, 2 green, 4 blue) to the Windows nibble (4 red, 2 green, 1 blue).
+uint16_t WindowsNibble(int ansi) {
+  return static_cast<uint16_t>(((ansi & 1) ? 4 : 0) | ((ansi & 2) ? 2 : 0) | ((ansi & 4) ? 1 : 0));
+}
+
+}  // namespace
+
+ColouredText DecodeColours(const std::string& raw) {
+  ColouredText t;
+  uint16_t attr = 7;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
+      size_t end = i + 2;
+      while (end < raw.size() && !(raw[end] >= 0x40 && raw[end] <= 0x7E)) ++end;
+      if (end >= raw.size()) break;
+      if (raw[end] == 'm') {
+        uint16_t fg = 7, bg = 0;
+        std::istringstream params(raw.substr(i + 2, end - i - 2));
+        for (std::string p; std::getline(params, p, ';');) {
+          const int n = p.empty() ? 0 : std::atoi(p.c_str());
+          if (n == 0) {
+            fg = 7;
+            bg = 0;
+          } else if (n >= 30 && n <= 37) {
+            fg = WindowsNibble(n - 30);
+          } else if (n >= 90 && n <= 97) {
+            fg = static_cast<uint16_t>(8 | WindowsNibble(n - 90));
+          } else if (n >= 40 && n <= 47) {
+            bg = WindowsNibble(n - 40);
+          } else if (n >= 100 && n <= 107) {
+            bg = static_cast<uint16_t>(8 | WindowsNibble(n - 100));
+          }
+        }
+        attr = static_cast<uint16_t>(fg | (bg << 4));
+      }
+      i = end;  // cursor and clearing sequences carry no text
+      continue;
+    }
+    if (c == '\r') continue;
+    t.text += c;
+    t.attrs.push_back(attr);
+  }
+  return t;
+}
+
+int ColouredText::AttrOf(const std::string& what, size_t from) const {
+  const size_t at = text.find(what, from);
+  if (at == std::string::npos || what.empty()) return -1;
+  for (size_t i = at; i < at + what.size(); ++i) {
+    if (attrs[i] != attrs[at]) return -1;
+  }
+  return attrs[at];
+}
+
+// ---- the lock, before the first case -------------------------------------------------------
+
+int CheckInstanceLock() {
+  const Settings& s = GetSettings();
+  std::error_code ec;
+  if (s.lockHolder.empty() || !fs::is_regular_file(s.lockHolder, ec)) {
+    std::printf("lock holder program not found: '%s'; the lock is not checked\n",
+                s.lockHolder.c_str());
+    return 0;
+  }
+  ProcessResult p =
+      RunProcess(TargetCommand(s.lockHolder, {"--probe"}, "", {}), "", DefaultTimeLimit());
+  const std::string out = CrlfToLf(p.out);
+  if (out.rfind("free", 0) == 0) return 0;
+  if (out.rfind("held", 0) != 0) {
+    std::printf("the lock could not be checked (exit code %d): %s%s\n", p.exitCode, out.c_str(),
+                p.err.c_str());
+    return 0;
+  }
+  std::string holder = "the system does not tell which";
+  const size_t pid = out.find("by pid ");
+  if (pid != std::string::npos) {
+    holder = "pid " + out.substr(pid + 7, out.find('\n', pid) - pid - 7);
+  }
+  std::printf(
+      "Another copy of BrumelISP holds the machine-wide lock%s (%s): no end-to-end case "
+      "can run until it ends.\n",
+      UnderWine() ? " of the Wine prefix" : "", holder.c_str());
+  std::fflush(stdout);
+  return 1;
 }
 
 // ---- fixture ------------------------------------------------------------------------------
@@ -510,6 +725,20 @@ std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
   }
   if (!request.stdinBytes.empty() && !p->Write(request.stdinBytes)) {
     ADD_FAILURE() << "cannot feed the tool's stdin";
+  }
+  return p;
+}
+
+std::unique_ptr<TerminalProcess> ToolRun::StartOnTerminal(const RunSpec& request,
+                                                          const std::vector<std::string>& wrapper) {
+  for (const auto& f : request.files) folder_.Put(f);
+  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  Command cmd = TargetCommand(program, request.args, folder_.Path(), request.env);
+  cmd.argv.insert(cmd.argv.begin(), wrapper.begin(), wrapper.end());
+  auto p = std::make_unique<TerminalProcess>(cmd);
+  if (!p->Started()) {
+    ADD_FAILURE() << "cannot start " << program << " on a terminal";
+    return nullptr;
   }
   return p;
 }

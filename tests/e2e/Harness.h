@@ -8,6 +8,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -160,6 +161,53 @@ class BackgroundProcess {
   int status_ = -1;
 };
 
+// A program on a pseudo-terminal: its standard input, output and error are the terminal, as when
+// an operator starts it, in a session of its own (the terminal is not its controlling one).
+class TerminalProcess {
+ public:
+  explicit TerminalProcess(const Command& cmd);
+  ~TerminalProcess();  // kills the program's process group if it still runs
+  TerminalProcess(const TerminalProcess&) = delete;
+  TerminalProcess& operator=(const TerminalProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // As BackgroundProcess::WaitForText, on everything the program wrote to the terminal.
+  size_t WaitForText(const std::string& text, size_t from, double timeLimit);
+  // Types bytes on the terminal's keyboard.
+  bool Type(const std::string& bytes);
+  // Waits for the end; the exit code (128 + signal when a signal ended it), or -1 on time-out
+  // (the program is then killed).
+  int Wait(double timeLimit);
+  // Everything written to the terminal so far, escapes and all.
+  const std::string& Output() const { return out_; }
+  // Seconds from the start to the end (or to now while it runs).
+  double Seconds() const;
+  // Empty when the terminal's settings are those it had before the start; else what differs.
+  std::string SettingsChanged() const;
+
+ private:
+  void Drain(int waitMs);
+  int pid_ = -1;
+  int master_ = -1;
+  int slave_ = -1;  // kept open, so the settings can be read after the end
+  std::string out_;
+  int status_ = -1;
+  double start_ = 0, end_ = 0;
+  std::string settingsBefore_;
+};
+
+// Attributes of what a program wrote to a terminal: the text with the ANSI colour escapes taken
+// out, and for each character the Windows console attribute it was written in (the escapes
+// mapped back, 7 where none is set).
+struct ColouredText {
+  std::string text;
+  std::vector<uint16_t> attrs;
+  // The attribute the first occurrence of `what` was written in (all of its characters in one
+  // attribute), or -1 when it is not there or mixes attributes.
+  int AttrOf(const std::string& what, size_t from = 0) const;
+};
+ColouredText DecodeColours(const std::string& terminalOutput);
+
 // Fixture of the whole-program cases.
 class ToolRun : public ::testing::Test {
  protected:
@@ -178,6 +226,11 @@ class ToolRun : public ::testing::Test {
   // could not be started.
   std::unique_ptr<BackgroundProcess> StartTool(const RunSpec& request);
 
+  // Starts the tool in the folder on a pseudo-terminal (see TerminalProcess). `wrapper` names a
+  // program (and its arguments) the tool is started through, e.g. {"/usr/bin/timeout", "2"}.
+  std::unique_ptr<TerminalProcess> StartOnTerminal(const RunSpec& request,
+                                                   const std::vector<std::string>& wrapper = {});
+
   // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
   // Null (with a failure recorded) when it could not take the lock.
   std::unique_ptr<BackgroundProcess> HoldInstanceLock();
@@ -186,5 +239,11 @@ class ToolRun : public ::testing::Test {
 };
 
 double DefaultTimeLimit();
+
+// Run once before the first case: whether another copy of the tool (or anything else) holds the
+// machine-wide single-instance lock, which would make every case that starts the tool fail with
+// the sharing message. When it is held, prints one line that says so and names the holder where
+// the system tells it, and returns 1; else 0.
+int CheckInstanceLock();
 
 }  // namespace e2e

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "linux/common/SoundServer.h"
 
 namespace e2e {
 namespace {
@@ -147,6 +149,7 @@ TEST_F(OperatorRun, ThreeWrongKeysFailTheColourTest) {
   EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
   if (!UnderWine()) {
     EXPECT_EQ(SetColours().size(), 1u) << r.Describe();
+    ASSERT_FALSE(Received().empty()) << r.Describe();
     EXPECT_EQ(Received().back(), "LED end test") << r.Describe();
   }
 }
@@ -201,14 +204,19 @@ TEST_F(OperatorRun, LinuxOnly_ThreeWrongPressesFailTheButtonTest) {
 }
 
 TEST_F(OperatorRun, AnEarlierOptionErrorIsClearedAndTheButtonTestRuns) {
-  // No device id: no link opens, so every poll counts as a wrong press and the round fails.
+  // No device id: no link opens, so the round ends at once and says why.
   RunResult r = RunTool(BenchSpec({"/I", "9", "/I", "0", "/TEST:BUTTON"}));
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 1) << r.Describe();
   EXPECT_EQ(r.out.find("*** Arguments Fail ***"), std::string::npos) << r.Describe();
   EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << r.Describe();
-  EXPECT_NE(r.out.find("Please press button [ + ]\n"), std::string::npos) << r.Describe();
-  EXPECT_NE(r.out.find("PLEASE TRY AGAIN (Remaining: 0)\n"), std::string::npos) << r.Describe();
+  EXPECT_NE(r.out.find("Please press button [ + ]\n"
+                       "No controller answers: the button test cannot run\n"),
+            std::string::npos)
+      << r.Describe();
+  EXPECT_EQ(r.out.find("PLEASE TRY AGAIN"), std::string::npos) << r.Describe();
+  EXPECT_EQ(Count(r.out, "Please press button"), 1u) << r.Describe();
+  EXPECT_LT(r.seconds, DefaultTimeLimit() / 2) << "no polling";
 }
 
 // ---- music mode -------------------------------------------------------------------------------
@@ -228,6 +236,40 @@ TEST_F(OperatorRun, LinuxOnly_MusicModeWithoutSoundWaitsForTheKeyAndSendsNothing
   EXPECT_EQ(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
   EXPECT_TRUE(Received().empty());
   EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+// With a sound server: nothing is sent while the default output is muted, the level follows it
+// once it is unmuted, and the key ends the mode at once.
+TEST_F(OperatorRun, LinuxOnly_MusicModeHonoursMuteAndStopsAtTheKey) {
+  if (!brumel::test::SoundServer::Installed()) {
+    GTEST_SKIP() << "no sound server here (package pulseaudio)";
+  }
+  brumel::test::SoundServer server;
+  ASSERT_TRUE(server.Up());
+  ASSERT_TRUE(server.SetMuted(true));
+  RunSpec request = BenchSpec({"/I", "0", "/ID", "0416A316", "/MODE", "6"});
+  request.env["PULSE_SERVER"] = server.Address();
+  auto tool = StartTool(request);
+  ASSERT_TRUE(tool);
+  ASSERT_NE(tool->WaitForText(kPause, 0, DefaultTimeLimit()), std::string::npos)
+      << tool->OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(tool->OutputSoFar().find("Main_Volume"), std::string::npos) << "muted: nothing sent";
+  EXPECT_TRUE(Received().empty());
+
+  ASSERT_TRUE(server.SetMuted(false));
+  EXPECT_NE(tool->WaitForText("Main_Volume: ", 0, 5), std::string::npos) << tool->OutputSoFar();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::vector<std::string> sent = Received();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.front().rfind("LED mode zone 4 mode 06", 0), 0u) << sent.front();
+
+  const auto key = std::chrono::steady_clock::now();
+  ASSERT_TRUE(tool->Write("k"));
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  EXPECT_LT(std::chrono::steady_clock::now() - key, std::chrono::seconds(2))
+      << "the mode and the run end without waiting for the sound server";
+  EXPECT_NE(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
 }
 
 // ---- one copy at a time -----------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // brumel_e2e [gtest options] --e2e-mode=linux|wine --e2e-tool=PATH [--e2e-lock-holder=PATH]
 //            [--e2e-wine=PATH] [--e2e-wine-prefix=PATH] [--e2e-bench-dir=PATH] [--e2e-sim-dir=PATH]
-// BRUMEL_E2E_KEEP=1 keeps the folders the cases ran in.
+//            [--e2e-check-lock]
+// BRUMEL_E2E_KEEP=1 keeps the folders the cases ran in. With --e2e-check-lock no case runs: it
+// only tells whether another copy of the tool holds the machine-wide lock (exit code 1 if so).
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -18,6 +20,7 @@ int main(int argc, char** argv) {
 
   e2e::Settings& s = e2e::GetSettings();
   s.wine = "/usr/lib/wine/wine64";
+  bool checkLock = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* name) -> const char* {
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
       s.benchDir = v;
     } else if (const char* v = value("--e2e-sim-dir=")) {
       s.simDir = v;
+    } else if (arg == "--e2e-check-lock") {
+      checkLock = true;
     } else {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
@@ -57,5 +62,6 @@ int main(int argc, char** argv) {
   }
   const char* keep = std::getenv("BRUMEL_E2E_KEEP");
   s.keepFolders = keep && *keep && std::strcmp(keep, "0") != 0;
+  if (checkLock) return e2e::CheckInstanceLock();
   return RUN_ALL_TESTS();
 }

@@ -1,12 +1,16 @@
 // brumel_lock_holder [seconds]
+// brumel_lock_holder --probe
 //
 // Takes the tool's machine-wide single-instance lock and holds it until standard input reaches
 // its end or the time limit (default 60 s) passes, then gives it back.
 // Prints "locked" once the lock is held, "busy" (exit 2) when it could not be taken within
 // five seconds, and "released" after giving it back.
+// With --probe it only looks: "free" (exit 0) when the lock could be taken at once (it is given
+// back), else "held" followed by " by pid N" where the system tells the holder (exit 2).
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/InstanceLock.h"
@@ -26,7 +30,28 @@ void WatchInput() {
 
 }  // namespace
 
+int Probe() {
+  plat::InstanceLock lock(kInstanceGuid);
+  if (lock.Acquire(0)) {
+    lock.Release();
+    std::printf("free\n");
+    return 0;
+  }
+  const uint32_t holder = lock.Holder();
+  if (holder != 0) {
+    std::printf("held by pid %u\n", static_cast<unsigned>(holder));
+  } else {
+    std::printf("held\n");
+  }
+  return 2;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--probe") == 0) {
+    const int code = Probe();
+    std::fflush(stdout);
+    return code;
+  }
   long seconds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 60;
   if (seconds <= 0) seconds = 60;
 

@@ -91,6 +91,8 @@ struct LineCase {
   const char* absent;  // must not appear ("" for none)
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
 class ChipInfoLines : public ChipInfo, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(ChipInfoLines, ShowsValue) {

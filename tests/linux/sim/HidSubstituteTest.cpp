@@ -124,7 +124,11 @@ TEST_F(SimHidapi, PresentsTheControllerWithHidrawReportsAndLogsThem) {
   // Nothing more is waiting.
   EXPECT_EQ(readTimeout_(dev, reply, sizeof reply, 0), 0);
 
-  // A report id other than 0 is refused and not taken in.
+  // A report id other than 0, and anything but a whole report, are refused and not taken in.
+  EXPECT_EQ(write_(dev, report.data(), 64), -1);
+  report.push_back(0);
+  EXPECT_EQ(write_(dev, report.data(), 66), -1);
+  report.pop_back();
   report[0] = 1;
   EXPECT_EQ(write_(dev, report.data(), report.size()), -1);
 

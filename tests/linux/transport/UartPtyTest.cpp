@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -179,6 +180,25 @@ TEST(UartPtyTest, WritesFailOnceThePortIsClosed) {
   EXPECT_TRUE(uart.Write(packet, sizeof(packet), nullptr, 1000));
   uart.ClosePort();
   EXPECT_FALSE(uart.Write(packet, sizeof(packet), nullptr, 1000));
+}
+
+// A line that hangs up (a USB serial adapter pulled out) ends a read at once, not when its time
+// is up: the hung-up line reports itself readable and gives 0 bytes for ever.
+TEST(UartPtyTest, AHungUpLineEndsTheReadAtOnce) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  CUartIO uart;
+  ASSERT_TRUE(uart.OpenPort(pty.SlavePath()));
+  if (ioctl(pty.Slave(), TIOCVHANGUP) != 0) GTEST_SKIP() << "no right to hang a line up here";
+  uint8_t got[64];
+  uint32_t count = 99;
+  auto start = Clock::now();
+  EXPECT_FALSE(uart.Read(got, sizeof(got), &count, 3000));
+  EXPECT_LT(ElapsedMs(start), 500);
+  EXPECT_EQ(count, 0u);
+  start = Clock::now();
+  EXPECT_FALSE(uart.Write(got, sizeof(got), &count, 3000));
+  EXPECT_LT(ElapsedMs(start), 500);
 }
 
 TEST(UartPtyTest, ChannelQueriesOverTheSimulatedSerialPeer) {

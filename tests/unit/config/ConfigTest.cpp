@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "config/Config.h"
 #include "common/TestSupport.h"
+#include "config/Config.h"
 
 namespace {
 
@@ -238,8 +238,7 @@ TEST(Config, SavedSettingsAreReadBackByTheNextRun) {
 
 TEST(Config, FailedWriteReachesTheCallerAndLeavesNoFile) {
   TempFolder dir;
-  const std::string path = dir.File("BrumelISP.ini");
-  std::filesystem::create_directories(path + ".tmp/inner");
+  const std::string path = dir.File("nosuch") + "/BrumelISP.ini";
   try {
     TConfig config(path);
     ADD_FAILURE() << "no error";

@@ -2,9 +2,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 
-#include "config/IniFile.h"
 #include "common/TestSupport.h"
+#include "config/IniFile.h"
 
 namespace {
 
@@ -169,6 +170,18 @@ TEST(IniFile, EraseRemovesTheSectionWithItsKeys) {
   EXPECT_FALSE(TempFolder::Exists(dir.File("missing.ini")));
 }
 
+// Two sections of one name with a blank line between them: erasing them takes nothing of the
+// section that follows.
+TEST(IniFile, ErasingARepeatedSectionKeepsTheNextOne) {
+  TempFolder dir;
+  const std::string path = dir.File("t.ini");
+  TempFolder::Write(path, "[A]\r\nk=1\r\n\r\n[A]\r\nk=2\r\n[B]\r\nx=1\r\n");
+  TIniFile ini(path);
+  ini.EraseSection("A");
+  EXPECT_EQ(TempFolder::Read(path), "[B]\r\nx=1\r\n");
+  EXPECT_EQ(ini.ReadString("B", "x", ""), "1");
+}
+
 TEST(IniFile, WriteValuesSetsASectionInOneGo) {
   TempFolder dir;
   const std::string path = dir.File("t.ini");
@@ -178,20 +191,16 @@ TEST(IniFile, WriteValuesSetsASectionInOneGo) {
   EXPECT_EQ(TempFolder::Read(path), "[S]\r\nb=2\r\na=1\r\nc=3\r\n");
 }
 
-// An obstacle root cannot write through: a folder where the temporary file or the file
-// itself must go, or a missing parent folder.
+// Obstacles root cannot write through: a folder at the file's name (which cannot be read
+// either), or a missing parent folder. Every operation fails with the path in its error, the
+// folder keeps exactly what it held (no temporary file is left), and a file that another program
+// left under a temporary-looking name is not touched.
 TEST(IniFile, FailedWriteLeavesThePreviousFileAndNamesThePath) {
   TempFolder dir;
-  const std::string before = "[A]\r\na=1\r\n";
-  struct Case {
-    const char* what;
-    std::string path;
-    std::string blocker;  // folder to create
-  } cases[] = {
-      {"folder at the temporary file", dir.File("t1.ini"), dir.File("t1.ini.tmp")},
-      {"folder at the file", dir.File("t2.ini"), dir.File("t2.ini")},
-      {"missing parent folder", dir.File("nosuch") + "/t3.ini", ""},
-  };
+  const std::string others = dir.File("t.ini.tmp");
+  TempFolder::Write(others, "not ours");
+  const std::string folderAtFile = dir.File("t.ini");
+  std::filesystem::create_directories(folderAtFile + "/inner");
   using Op = std::function<void(TIniFile&)>;
   const Op ops[] = {
       [](TIniFile& ini) { ini.WriteString("A", "a", "2"); },
@@ -200,28 +209,30 @@ TEST(IniFile, FailedWriteLeavesThePreviousFileAndNamesThePath) {
         ini.WriteValues("A", {{"a", "3"}, {"z", "4"}});
       },
       [](TIniFile& ini) { ini.EraseSection("A"); },
+      [](TIniFile& ini) { ini.ReadString("A", "a", ""); },
   };
-  for (const Case& c : cases) {
-    if (!c.blocker.empty()) std::filesystem::create_directories(c.blocker + "/inner");
-    const bool hasFile = c.blocker != c.path && !c.path.starts_with(dir.File("nosuch"));
-    if (hasFile) TempFolder::Write(c.path, before);
+  auto names = [&] {
+    std::set<std::string> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.Folder()))
+      found.insert(e.path().string());
+    return found;
+  };
+  const std::set<std::string> before = names();
+  for (const std::string& path : {folderAtFile, dir.File("nosuch") + "/t.ini"}) {
     for (size_t i = 0; i < std::size(ops); ++i) {
-      TIniFile ini(c.path);
-      if (!hasFile && i == 3) continue;  // nothing to erase, so nothing is written
+      const bool missingParent = path != folderAtFile;
+      if (missingParent && i >= 3) continue;  // a missing file reads as empty: nothing to do
+      TIniFile ini(path);
       try {
         ops[i](ini);
-        ADD_FAILURE() << c.what << ", operation " << i << ": no error";
+        ADD_FAILURE() << path << ", operation " << i << ": no error";
       } catch (const EIniFileError& e) {
-        EXPECT_STREQ(e.what(), ("Unable to write to " + c.path).c_str()) << c.what;
+        EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
       }
-      if (hasFile) {
-        EXPECT_EQ(TempFolder::Read(c.path), before) << c.what << ", operation " << i;
-      }
-      if (c.blocker != c.path + ".tmp") {
-        EXPECT_FALSE(TempFolder::Exists(c.path + ".tmp")) << c.what << ": temporary file left";
-      }
+      EXPECT_EQ(names(), before) << path << ", operation " << i;
     }
   }
+  EXPECT_EQ(TempFolder::Read(others), "not ours");
 }
 
 TEST(IniFile, WithoutAFileNameKeepsTheTextInMemory) {

@@ -18,6 +18,8 @@ struct ImageCase {
   uint16_t checksum;
 };
 
+void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
+
 class ImageFileLoad : public ::testing::TestWithParam<ImageCase> {};
 
 TEST_P(ImageFileLoad, ReadsWholeFileWithByteSum) {

@@ -30,6 +30,8 @@ struct ReportCase {
   const char* head;  // bytes 0.. as hex; every later byte is 0
 };
 
+void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+
 class LedReportBytes : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(LedReportBytes, MatchesLayout) {

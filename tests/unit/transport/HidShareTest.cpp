@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Files.h"
 #include "platform/NamedMutex.h"
@@ -20,11 +21,34 @@ using brumel::ShareArea;
 
 namespace {
 
-// The objects are machine-wide: every test uses its own base name.
+// The base names handed out by UniqueBase in this process.
+std::vector<std::string>& BasesUsed() {
+  static std::vector<std::string> bases;
+  return bases;
+}
+
+// The objects are machine-wide: every test uses its own base name. Where a name outlives its
+// users (Linux keeps a lock file per mutex) it is removed when the tests of this process end.
 std::string UniqueBase(const char* what) {
   static std::mt19937_64 rng{std::random_device{}()};
-  return std::string("brumelTest_") + what + "_" + std::to_string(rng());
+  std::string base = std::string("brumelTest_") + what + "_" + std::to_string(rng());
+  BasesUsed().push_back(base);
+  return base;
 }
+
+class RemoveTestLockFiles : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    for (const std::string& base : BasesUsed()) {
+      COneInstance2 named;
+      named.SetName(base);
+      const std::string file = plat::NamedMutexFile(named.GetName());
+      if (!file.empty()) plat::RemoveFile(file);
+    }
+  }
+};
+const ::testing::Environment* const kRemoveTestLockFiles =
+    ::testing::AddGlobalTestEnvironment(new RemoveTestLockFiles);
 
 template <typename Fn>
 std::string ErrorText(Fn fn) {
