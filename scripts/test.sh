@@ -3,7 +3,8 @@
 #   - the Windows executable (mingw-w64 cross build): its unit tests under Wine;
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
 #     executable under Wine;
-#   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases.
+#   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
+#   - the packages: a Debian package of the Linux tool and a zip of the Windows one.
 # On Debian 12 as root it first installs what is missing. Exits non-zero on any failure.
 # BRUMEL_SKIP_SANITIZERS=1 leaves the sanitizer build out.
 set -euo pipefail
@@ -35,6 +36,19 @@ cmake --build --preset windows -j "$JOBS"
 step "Linux build"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$JOBS"
+
+step "Packages"
+# The Debian package (checked by the package.deb case of the Linux tests) and the Windows zip:
+# the executable, the README and the licence text.
+(cd build/linux && cpack >/dev/null)
+(cd build/windows && cpack >/dev/null)
+zips=(build/windows/packages/brumelisp-*-win64.zip)
+listing=$(cmake -E tar tf "${zips[0]}" | sed 's|^[^/]*/||' | sort | tr '\n' ' ')
+if [ "$listing" != "BrumelISP.exe LICENSE.txt README.md " ]; then
+  echo "The Windows zip holds: $listing" >&2
+  exit 1
+fi
+ls build/linux/packages/*.deb "${zips[0]}"
 
 sanitizers=1
 [ "${BRUMEL_SKIP_SANITIZERS:-0}" = 1 ] && sanitizers=0
