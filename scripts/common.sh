@@ -31,5 +31,7 @@ ensure_packages() {
 
 # Packages of the Linux build and its tests.
 LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev dpkg-dev)
+# Packages of the fuzz build (clang with libFuzzer and the sanitizer run-times).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages of the Windows cross build and of running it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)

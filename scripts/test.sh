@@ -4,7 +4,8 @@
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
 #     executable under Wine;
 #   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
-#   - the packages: a Debian package of the Linux tool and a zip of the Windows one.
+#   - the packages: a Debian package of the Linux tool and a zip of the Windows one;
+#   - the fuzz targets (clang, libFuzzer), each for BRUMEL_FUZZ_SECONDS (default 20).
 # On Debian 12 as root it first installs what is missing. Exits non-zero on any failure.
 # BRUMEL_SKIP_SANITIZERS=1 leaves the sanitizer build out.
 set -euo pipefail
@@ -17,7 +18,7 @@ START=$SECONDS
 step() { echo; echo "=== $* ($((SECONDS - START)) s)"; }
 
 step "Packages"
-ensure_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 
 # Headless: with a display a Windows message box would wait for a click.
 unset DISPLAY WAYLAND_DISPLAY
@@ -58,6 +59,10 @@ if ((sanitizers)); then
   cmake --build --preset linux-asan -j "$JOBS"
 fi
 
+step "Fuzz build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$JOBS"
+
 # One persistent Wine server for all Windows runs, warmed up before the tests (a cold start
 # inside a test can leave a process holding the test's output pipe). Stopped however we end.
 step "Wine server"
@@ -83,6 +88,10 @@ run_tests linux
 ((sanitizers)) && run_tests linux-asan
 
 stop_wine
+
+step "Fuzzing (${BRUMEL_FUZZ_SECONDS:-20} s per target)"
+bash tests/fuzz/run-fuzzers.sh build/fuzz/fuzz "${BRUMEL_FUZZ_SECONDS:-20}" || failed+=(fuzz)
+
 step "Done"
 if ((${#failed[@]})); then
   echo "FAILED: tests of ${failed[*]}"
