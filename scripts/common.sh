@@ -30,8 +30,11 @@ ensure_packages() {
 }
 
 # Packages of the Linux build and its tests: libssl3 (libcrypto.so.3 seals hardware-access
-# requests; its tests run on Linux too) and a private sound server for the music mode's cases.
+# requests; its tests run on Linux too), a private sound server for the music mode's cases, and
+# dpkg-dev for the Debian package.
 LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libssl3 pulseaudio
-  pulseaudio-utils libmpg123-0)
+  pulseaudio-utils libmpg123-0 dpkg-dev)
+# Packages of the fuzz build (clang with libFuzzer and the sanitizer run-times).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages of the Windows cross build and of running it under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64)

@@ -4,7 +4,9 @@
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
 #     executable under Wine;
 #   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
-#   - a plain Release build of the tool, which must be free of warnings.
+#   - a plain Release build of the tool, which must be free of warnings;
+#   - the packages: a Debian package of the Linux tool and a zip of the Windows one;
+#   - the fuzz targets (clang, libFuzzer), each for BRUMEL_FUZZ_SECONDS (default 20).
 # On Debian 12 as root it first installs what is missing. Exits non-zero on any failure.
 # BRUMEL_SKIP_SANITIZERS=1 leaves the sanitizer build out.
 set -euo pipefail
@@ -17,7 +19,7 @@ START=$SECONDS
 step() { echo; echo "=== $* ($((SECONDS - START)) s)"; }
 
 step "Packages"
-ensure_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 
 # Headless: with a display a Windows message box would wait for a click.
 unset DISPLAY WAYLAND_DISPLAY
@@ -44,6 +46,19 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRUMEL_TESTS=O
   -DBRUMEL_WERROR=ON >/dev/null
 cmake --build build/release -j "$JOBS"
 
+step "Packages"
+# The Debian package (checked by the package.deb case of the Linux tests) and the Windows zip:
+# the executable, the README and the licence text.
+(cd build/linux && cpack >/dev/null)
+(cd build/windows && cpack >/dev/null)
+zips=(build/windows/packages/brumelisp-*-win64.zip)
+listing=$(cmake -E tar tf "${zips[0]}" | sed 's|^[^/]*/||' | sort | tr '\n' ' ')
+if [ "$listing" != "BrumelISP.exe LICENSE.txt README.md " ]; then
+  echo "The Windows zip holds: $listing" >&2
+  exit 1
+fi
+ls build/linux/packages/*.deb "${zips[0]}"
+
 sanitizers=1
 [ "${BRUMEL_SKIP_SANITIZERS:-0}" = 1 ] && sanitizers=0
 if ((sanitizers)); then
@@ -51,6 +66,10 @@ if ((sanitizers)); then
   cmake --preset linux-asan >/dev/null
   cmake --build --preset linux-asan -j "$JOBS"
 fi
+
+step "Fuzz build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$JOBS"
 
 # One persistent Wine server for all Windows runs, warmed up before the tests (a cold start
 # inside a test can leave a process holding the test's output pipe). Stopped however we end.
@@ -77,6 +96,10 @@ run_tests linux
 ((sanitizers)) && run_tests linux-asan
 
 stop_wine
+
+step "Fuzzing (${BRUMEL_FUZZ_SECONDS:-20} s per target)"
+bash tests/fuzz/run-fuzzers.sh build/fuzz/fuzz "${BRUMEL_FUZZ_SECONDS:-20}" || failed+=(fuzz)
+
 step "Done"
 if ((${#failed[@]})); then
   echo "FAILED: tests of ${failed[*]}"
