@@ -26,7 +26,6 @@ namespace {
 struct PaSimple;  // opaque connection
 
 constexpr int kPaStreamPlayback = 1;
-constexpr int kPaStreamRecord = 2;
 constexpr int kPaSampleS16le = 3;
 constexpr int kPaSampleFloat32le = 5;
 constexpr uint32_t kPaDefault = 0xFFFFFFFFu;  // "(uint32_t) -1": the server's choice
