@@ -87,11 +87,26 @@ struct Display {
   AllocCallback alloc = nullptr;
 };
 
-// Never freed: the tool may still call in while the process ends.
+std::mutex g_displayCreation;
+Display* g_display = nullptr;
+
 Display& GetDisplay() {
-  static Display* display = new Display;
-  return *display;
+  std::lock_guard<std::mutex> hold(g_displayCreation);
+  if (!g_display) g_display = new Display;
+  return *g_display;
 }
+
+// Frees the state when the library is unloaded or the process ends, unless a context is still
+// alive: its owner could still call in, so the state is then left alone.
+struct DisplayRelease {
+  ~DisplayRelease() {
+    std::lock_guard<std::mutex> hold(g_displayCreation);
+    if (g_display && g_display->contexts.empty()) {
+      delete g_display;
+      g_display = nullptr;
+    }
+  }
+} g_displayRelease;
 
 struct ContextTag {
   uint32_t magic = 0x41444C32;
