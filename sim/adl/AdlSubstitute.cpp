@@ -27,7 +27,7 @@
 
 namespace {
 
-using brumel::sim::CardSpec;
+using brumel::sim::CardPlan;
 using brumel::sim::ControllerModel;
 using brumel::sim::HexBytes;
 using brumel::sim::kPacketBytes;
@@ -70,8 +70,8 @@ constexpr int kReplyWaitCapMs = 10000;
 using AllocCallback = void*(PLAT_LIBCALL*)(int);
 
 struct Card {
-  Card(const CardSpec& s, const Scenario& scenario) : spec(s), model(scenario) {}
-  CardSpec spec;
+  Card(const CardPlan& s, const Scenario& scenario) : plan(s), model(scenario) {}
+  CardPlan plan;
   ControllerModel model;
   bool gone = false;
   bool hasReply = false;  // the reply to the last write, until the next write
@@ -199,8 +199,8 @@ bool LoadScenario(Display& d) {
   }
   d.scenario = std::move(scenario);
   d.cards.clear();
-  for (const CardSpec& spec : d.scenario.display.cards)
-    d.cards.push_back(std::make_unique<Card>(spec, d.scenario));
+  for (const CardPlan& p : d.scenario.display.cards)
+    d.cards.push_back(std::make_unique<Card>(p, d.scenario));
   return true;
 }
 
@@ -248,9 +248,9 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
   if (action != kI2cRead && action != kI2cWrite) return call.Return(kBadParameter, "action");
   if (dataSize < 0 || dataSize > kMaxI2cData) return call.Return(kBadParameter, "data size");
   if (dataSize > 0 && !data) return call.Return(kNullPointer, "no data buffer");
-  const auto& lines = card->spec.i2cLines;
+  const auto& lines = card->plan.i2cLines;
   if (std::find(lines.begin(), lines.end(), line) == lines.end() ||
-      address != card->spec.i2cAddress)
+      address != card->plan.i2cAddress)
     return call.Return(kError, "no device answers");
   if (card->gone) return call.Return(kError, "device unplugged");
 
@@ -264,7 +264,7 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
     card->hasReply = false;
     if (!out.received) {
       card->gone = true;
-      brumel::sim::ShowNotice("controller on " + card->spec.name + " unplugged");
+      brumel::sim::ShowNotice("controller on " + card->plan.name + " unplugged");
       return call.Return(kError, bytes + " | device unplugged");
     }
     if (!out.notice.empty()) brumel::sim::ShowNotice(out.notice);
@@ -359,13 +359,13 @@ int PLAT_LIBCALL ADL2_Adapter_AdapterInfo_Get(void* context, void* table, int by
   if (bytes < 0 || static_cast<size_t>(bytes) < kInfoBytes * static_cast<size_t>(count))
     return call.Return(kBadSize, "room for fewer than " + std::to_string(count) + " records");
   for (int i = 0; i < count; ++i) {
-    const CardSpec& spec = CardOf(d, i)->spec;
+    const CardPlan& plan = CardOf(d, i)->plan;
     uint8_t* record = static_cast<uint8_t*>(table) + kInfoBytes * static_cast<size_t>(i);
-    PutText(record + kInfoUdid, spec.udid);
-    Put32(record + kInfoBus, static_cast<int32_t>(spec.bus));
-    Put32(record + kInfoDevice, static_cast<int32_t>(spec.device));
-    Put32(record + kInfoFunction, static_cast<int32_t>(spec.function));
-    PutText(record + kInfoName, spec.name);
+    PutText(record + kInfoUdid, plan.udid);
+    Put32(record + kInfoBus, static_cast<int32_t>(plan.bus));
+    Put32(record + kInfoDevice, static_cast<int32_t>(plan.device));
+    Put32(record + kInfoFunction, static_cast<int32_t>(plan.function));
+    PutText(record + kInfoName, plan.name);
   }
   return call.Return(kOk, std::to_string(count) + " records");
 }
@@ -393,7 +393,7 @@ int PLAT_LIBCALL ADL2_Overdrive_Caps(void* context, int adapterIndex, int* suppo
   if (!supported || !enabled || !version) return call.Return(kNullPointer);
   *supported = 1;
   *enabled = 1;
-  *version = CardOf(d, adapterIndex)->spec.overdrive;
+  *version = CardOf(d, adapterIndex)->plan.overdrive;
   return call.Return(kOk, "supported 1 enabled 1 version " + std::to_string(*version));
 }
 

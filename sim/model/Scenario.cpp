@@ -49,8 +49,8 @@ const char* const kDisplayEntryPoints[] = {
 };
 const size_t kDisplayEntryPointCount = std::size(kDisplayEntryPoints);
 
-CardSpec DefaultCard(unsigned n) {
-  CardSpec card;
+CardPlan DefaultCard(unsigned n) {
+  CardPlan card;
   card.bus = 2 + n;
   card.udid = "PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&0" + std::to_string(n);
   card.name = n == 1 ? "Bench Radeon Graphics" : "Bench Radeon Graphics " + std::to_string(n);
@@ -181,11 +181,11 @@ struct Draft {
   uint32_t count = 1;
   // Display library.
   uint32_t cardCount = 1;
-  std::vector<CardSpec> cards;  // kMaxCards, with their defaults
+  std::vector<CardPlan> cards;  // kMaxCards, with their defaults
   std::optional<std::vector<unsigned>> order;
   bool logicalEntriesGiven = false;
   int card = 0;  // position of the card whose section is being read
-  CardSpec& Card() { return cards[static_cast<size_t>(card)]; }
+  CardPlan& Card() { return cards[static_cast<size_t>(card)]; }
 };
 
 struct KeyRule {
@@ -232,14 +232,14 @@ bool ReadOneOrTwo(std::string_view v, uint32_t& out, std::string& why) {
 // Rules of the [Card1] to [Card4] sections name this section.
 constexpr const char* kCardSection = "Card#";
 
-template <uint32_t CardSpec::*Field, uint32_t Max>
+template <uint32_t CardPlan::*Field, uint32_t Max>
 bool CardNumber(std::string_view v, Draft& d, std::string& why) {
   if (ReadDecimal(v, Max, d.Card().*Field)) return true;
   why = "expected a decimal number 0 to " + std::to_string(Max);
   return false;
 }
 
-template <std::string CardSpec::*Field, size_t Min>
+template <std::string CardPlan::*Field, size_t Min>
 bool CardText(std::string_view v, Draft& d, std::string& why) {
   if (v.size() >= Min && v.size() <= 256) {
     d.Card().*Field = std::string(v);
@@ -329,11 +329,11 @@ const KeyRule kRules[] = {
        d.order = std::move(order);
        return true;
      }},
-    {kCardSection, "Bus", CardNumber<&CardSpec::bus, 255>},
-    {kCardSection, "Device", CardNumber<&CardSpec::device, 31>},
-    {kCardSection, "Function", CardNumber<&CardSpec::function, 7>},
-    {kCardSection, "UDID", CardText<&CardSpec::udid, 1>},
-    {kCardSection, "Name", CardText<&CardSpec::name, 0>},
+    {kCardSection, "Bus", CardNumber<&CardPlan::bus, 255>},
+    {kCardSection, "Device", CardNumber<&CardPlan::device, 31>},
+    {kCardSection, "Function", CardNumber<&CardPlan::function, 7>},
+    {kCardSection, "UDID", CardText<&CardPlan::udid, 1>},
+    {kCardSection, "Name", CardText<&CardPlan::name, 0>},
     {kCardSection, "Overdrive",
      [](std::string_view v, Draft& d, std::string& why) {
        if (ReadSigned(v, -99, 99, d.Card().overdrive)) return true;
@@ -476,7 +476,7 @@ bool ParseScenario(std::string_view text, Scenario& out, std::string& error) {
             " or more in [Display]";
     return false;
   }
-  DisplaySpec& display = d.s.display;
+  DisplayPlan& display = d.s.display;
   display.cards.assign(d.cards.begin(), d.cards.begin() + d.cardCount);
   display.adapterCards.clear();
   if (d.order) {

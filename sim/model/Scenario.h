@@ -45,7 +45,7 @@ struct DeviceSpec {
 };
 
 // One graphics card of the substitute display library, with the controller on its I2C bus.
-struct CardSpec {
+struct CardPlan {
   uint32_t bus = 3;
   uint32_t device = 0;
   uint32_t function = 0;
@@ -58,14 +58,14 @@ struct CardSpec {
 };
 
 // Defaults of card number n (1-based): bus 2 + n, device 0, function 0, its own UDID and name.
-CardSpec DefaultCard(unsigned n);
+CardPlan DefaultCard(unsigned n);
 
 inline constexpr unsigned kMaxCards = 4;
 inline constexpr unsigned kMaxLogicalEntries = 16;
 
 // What the substitute display library presents.
-struct DisplaySpec {
-  std::vector<CardSpec> cards = {DefaultCard(1)};
+struct DisplayPlan {
+  std::vector<CardPlan> cards = {DefaultCard(1)};
   // The card (position in cards) of each library adapter index, in library order.
   std::vector<unsigned> adapterCards = {0, 0, 0, 0};
   // Entry point -> the result every call of it returns, doing nothing else.
@@ -82,7 +82,7 @@ struct Scenario {
   Identity identity;
   std::map<uint32_t, uint8_t> buttons;  // n-th read-buttons report (from 1) -> button bits
   FaultPlan fault;
-  DisplaySpec display;
+  DisplayPlan display;
 };
 
 // Reads scenario text over the defaults. Unknown sections or keys, repeated keys and values
