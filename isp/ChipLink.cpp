@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "gpu/VideoAdapterBuilder.h"
 #include "isp/ISPLdCMD.h"
 #include "isp/ImageFile.h"
 #include "isp/RunOptions.h"
@@ -26,6 +27,28 @@ void PrintHeading(const char* text) {
 }
 
 const char* RomText(uint32_t word) { return word == 0xFFFFFFFFu ? "Empty" : "OK"; }
+
+// The GPU I2C links: the controller sits at address 0x6C on a line of adapter 0. No Connect is
+// made; the transfers address the adapter's line directly. Always true: without an adapter the
+// queries fail on their own.
+bool OpenGpuLink(ISPLdCMD& channel, int line) {
+  channel.SetInterface(ISPLdCMD::kGpuI2c, std::string());
+  channel.SetI2CTarget(kControllerAdapterIndex, kControllerI2cAddress, line);
+  TVideoAdapterBuilder** builder = GetVideoAdapterBuilder();
+  if (!builder || !*builder) {
+    std::printf("Can't Init ADL\n");
+    return true;
+  }
+  IVideoAdapter* adapter = (*builder)->GetActiveAdapter();
+  if (!adapter) {
+    std::printf("Can't find adapter\n");
+    return true;
+  }
+  AdapterDisplayName() = adapter->GetAdapterName();
+  std::printf("Adapter: %s\n", AdapterDisplayName().c_str());
+  TConsole::PrintStatus("Adapter", AdapterDisplayName().c_str(), 10);
+  return true;
+}
 
 }  // namespace
 
@@ -58,13 +81,7 @@ bool OpenControllerLink() {
   switch (o.InterfaceNumber) {
     case 2:
     case 3:
-      // GPU I2C needs no Connect; the transfers address the adapter's line directly.
-      channel.SetInterface(ISPLdCMD::kGpuI2c, std::string());
-      channel.SetI2CTarget(kControllerAdapterIndex, kControllerI2cAddress,
-                           o.InterfaceNumber == 2 ? 1 : 4);
-      // The adapter enumerator is not part of this build: the display library counts as absent.
-      std::printf("Can't Init ADL\n");
-      return true;
+      return OpenGpuLink(channel, o.InterfaceNumber == 2 ? 1 : 4);
     case 0:
       if (!o.HasDeviceId || o.DeviceId == -1) return false;
       channel.SetInterface(ISPLdCMD::kUsbHid, std::string());

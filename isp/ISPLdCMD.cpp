@@ -134,9 +134,17 @@ bool ISPLdCMD::WritePacket(uint32_t command, const void* payload, uint32_t lengt
     case kSerial:
       sent = Uart.Write(packet, kIspPacketBytes, nullptr, timeoutMs);
       break;
+    case kGpuI2c: {
+      SelectI2cTarget();
+      // The command's low byte goes out as the register byte, the rest of the request as data.
+      const uint64_t bytes = uint64_t{length} + 5;
+      int32_t size =
+          bytes > PacketSize ? static_cast<int32_t>(PacketSize) + 1 : static_cast<int32_t>(bytes);
+      sent = I2c.Write(packet, PacketSize, &size, timeoutMs);
+      break;
+    }
     default:
-      // No link chosen; the GPU I2C link is not carried by this channel yet.
-      sent = false;
+      sent = false;  // no link chosen
       break;
   }
   if (sent) {
@@ -167,6 +175,14 @@ bool ISPLdCMD::ReadPacket(void* out, uint32_t length, uint32_t timeoutMs, bool c
         if (!Uart.Read(packet, kIspPacketBytes, &count, left)) return false;
         received = count;
         break;
+      case kGpuI2c:
+        // A reply and its four echo bytes must fit the 12-byte packet.
+        if (length > kMaxI2cReplyData) return false;
+        std::memset(Buffer, 0, length + 5);
+        SelectI2cTarget();
+        if (!I2c.Read(packet, PacketSize, static_cast<int32_t>(length + 4), left)) return false;
+        received = length + 4;
+        break;
       default:
         return false;
     }
@@ -186,6 +202,12 @@ bool ISPLdCMD::ReadPacket(void* out, uint32_t length, uint32_t timeoutMs, bool c
     const uint64_t rest = timeoutMs - spent;
     plat::SleepMs(static_cast<unsigned>(rest < kRetryPauseMs ? rest : kRetryPauseMs));
   }
+}
+
+void ISPLdCMD::SelectI2cTarget() {
+  I2c.SelectAdapter(I2cAdapterIndex);
+  I2c.SetAddress(I2cAddress);
+  I2c.SetLine(I2cLine);
 }
 
 void ISPLdCMD::PauseIfI2C(unsigned ms) const {

@@ -1,6 +1,7 @@
 // The controller channel: ISP commands framed into numbered packets over USB HID, a serial port
-// or (later) the I2C line of a graphics adapter, and the raw 65-byte report exchange the LED
-// functions use over USB HID.
+// or the I2C line of a graphics adapter, and the raw 65-byte report exchange the LED functions
+// use over USB HID. Constructing a channel takes the graphics adapter enumerator (its first use
+// loads the display library and enumerates the adapters).
 //
 // One thread at a time uses a channel; only Connect and Disconnect take its lock. Nothing here
 // throws.
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "isp/IspPacket.h"
+#include "transport/AdlI2CIO.h"
 #include "transport/HidIO.h"
 #include "transport/Mutex2.h"
 #include "transport/UartIO.h"
@@ -32,6 +34,8 @@ class ISPLdCMD {
   static constexpr uint32_t kIspTimeoutMs = 5000;
   static constexpr uint32_t kRawTimeoutMs = 500;
   static constexpr uint32_t kReportBytes = 65;
+  // On the GPU I2C link a reply carries at most this many data bytes (12-byte packets).
+  static constexpr uint32_t kMaxI2cReplyData = 8;
 
   ISPLdCMD();
   ~ISPLdCMD();
@@ -53,7 +57,8 @@ class ISPLdCMD {
   // on USB HID or serial disconnects the channel.
   bool WritePacket(uint32_t command, const void* payload, uint32_t length, uint32_t timeoutMs);
   // Reads the reply to the last request and copies up to length payload bytes to out (may be
-  // null). With checkNumber the reply must echo the number after the request's.
+  // null). With checkNumber the reply must echo the number after the request's. On the GPU I2C
+  // link a length above kMaxI2cReplyData is refused.
   bool ReadPacket(void* out, uint32_t length, uint32_t timeoutMs, bool checkNumber);
 
   // ISP queries. The 32-bit ones return 0 on failure.
@@ -94,6 +99,7 @@ class ISPLdCMD {
   int GetI2cLine() const { return I2cLine; }
   const std::string& GetPortName() const { return PortName; }
   CHidIO& GetHid() { return Hid; }
+  TAdlI2CIO& GetI2c() { return I2c; }
 
  private:
   // A query answered by a 32-bit payload; pauseAlways: pause on every link, not only on I2C.
@@ -101,6 +107,8 @@ class ISPLdCMD {
   // A query answered by two words into area (0xFF fill on failure).
   bool QueryWords(uint16_t command, uint32_t* area, unsigned pauseAfterMs);
   void Pause(bool always, unsigned ms) const;
+  // Hands the channel's I2C target to the GPU I2C link (before every transfer).
+  void SelectI2cTarget();
 
   uint8_t Buffer[kReportBytes] = {};  // report id 0, then the 64 packet bytes
   uint32_t PacketNumber = 18;
@@ -112,6 +120,7 @@ class ISPLdCMD {
   CUartIO Uart;
   bool Connected = false;
   CMutex2 ChannelMutex;
+  TAdlI2CIO I2c;
   int I2cAdapterIndex = -1;
   uint8_t I2cAddress = 0xFF;
   int I2cLine = -1;

@@ -2,6 +2,15 @@
 // for null before calling it.
 #pragma once
 #include <initializer_list>
+#include <string>
+
+// Calling convention of the entry points of a library loaded at run time and of the callbacks
+// handed to it: the standard-call convention on Windows (the same as the default on x64).
+#ifdef _WIN32
+#define PLAT_LIBCALL __stdcall
+#else
+#define PLAT_LIBCALL
+#endif
 
 namespace plat {
 
@@ -17,6 +26,15 @@ void RestrictLibrarySearch();
 // known the first step is left out (never the current folder instead).
 // Returns null when none loads.
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names);
+// The file name of a library of the given base name on this system: "base.dll" on Windows,
+// "libbase.so" on Linux.
+std::string LibraryFileName(const std::string& base);
+// One name from the executable's own folder only: the folder of the path the system reports
+// for the running executable (the whole path when it holds no separator). Null when the path
+// cannot be had or the library is not there.
+LibHandle LoadLibraryBesideExecutable(const char* name);
+// One name through the system's search order for libraries. Null when it does not load.
+LibHandle LoadLibraryBySearch(const char* name);
 // A library of the operating system, never one from beside the executable or the current
 // folder (the tool runs elevated): on Windows from the system folder only, on Linux through
 // the system's search. Null when it does not load.

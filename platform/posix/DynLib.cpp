@@ -22,6 +22,22 @@ LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   return nullptr;
 }
 
+std::string LibraryFileName(const std::string& base) { return "lib" + base + ".so"; }
+
+LibHandle LoadLibraryBesideExecutable(const char* name) {
+  if (!name) return nullptr;
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return nullptr;
+  const size_t slash = exe.rfind('/');
+  const std::string dir = slash == std::string::npos ? exe : exe.substr(0, slash);
+  return dlopen((dir + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+LibHandle LoadLibraryBySearch(const char* name) {
+  if (!name) return nullptr;
+  return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
 LibHandle LoadSystemLibrary(const char* name) {
   if (!name) return nullptr;
   return dlopen(name, RTLD_NOW | RTLD_LOCAL);

@@ -34,6 +34,22 @@ LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   return nullptr;
 }
 
+std::string LibraryFileName(const std::string& base) { return base + ".dll"; }
+
+LibHandle LoadLibraryBesideExecutable(const char* name) {
+  if (!name) return nullptr;
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return nullptr;
+  const size_t slash = exe.find_last_of("\\/");
+  const std::string dir = slash == std::string::npos ? exe : exe.substr(0, slash);
+  return reinterpret_cast<LibHandle>(LoadLibraryA((dir + "\\" + name).c_str()));
+}
+
+LibHandle LoadLibraryBySearch(const char* name) {
+  if (!name) return nullptr;
+  return reinterpret_cast<LibHandle>(LoadLibraryA(name));
+}
+
 LibHandle LoadSystemLibrary(const char* name) {
   if (!name) return nullptr;
   return reinterpret_cast<LibHandle>(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));

@@ -1,15 +1,61 @@
 #include "sim/model/Scenario.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "sim/model/Ini.h"
 
 namespace brumel::sim {
+
+const char* const kDisplayEntryPoints[] = {
+    "ADL2_Main_Control_Create",
+    "ADL2_Main_Control_Destroy",
+    "ADL2_Adapter_NumberOfAdapters_Get",
+    "ADL2_Adapter_AdapterInfo_Get",
+    "ADL2_Adapter_Active_Get",
+    "ADL2_Overdrive_Caps",
+    "ADL2_Adapter_MemoryInfo_Get",
+    "ADL2_Adapter_VideoBiosInfo_Get",
+    "ADL2_Display_WriteAndReadI2C",
+    "ADL2_OverdriveN_CapabilitiesX2_Get",
+    "ADL2_OverdriveN_PerformanceStatus_Get",
+    "ADL2_OverdriveN_SystemClocksX2_Get",
+    "ADL2_OverdriveN_SystemClocksX2_Set",
+    "ADL2_OverdriveN_MemoryClocksX2_Get",
+    "ADL2_OverdriveN_MemoryClocksX2_Set",
+    "ADL2_OverdriveN_FanControl_Get",
+    "ADL2_OverdriveN_FanControl_Set",
+    "ADL2_OverdriveN_PowerLimit_Get",
+    "ADL2_OverdriveN_PowerLimit_Set",
+    "ADL2_OverdriveN_Temperature_Get",
+    "ADL2_Overdrive5_ThermalDevices_Enum",
+    "ADL2_Overdrive5_FanSpeed_Get",
+    "ADL2_Overdrive5_FanSpeed_Set",
+    "ADL2_Overdrive5_FanSpeedToDefault_Set",
+    "ADL2_Adapter_VRAMUsage_Get",
+    "ADL2_Overdrive8_Init_SettingX2_Get",
+    "ADL2_Overdrive8_Current_SettingX2_Get",
+    "ADL2_Overdrive8_Init_Setting_Get",
+    "ADL2_Overdrive8_Current_Setting_Get",
+    "ADL2_Overdrive8_Setting_Set",
+    "ADL2_New_QueryPMLogData_Get",
+};
+const size_t kDisplayEntryPointCount = std::size(kDisplayEntryPoints);
+
+CardPlan DefaultCard(unsigned n) {
+  CardPlan card;
+  card.bus = 2 + n;
+  card.udid = "PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&0" + std::to_string(n);
+  card.name = n == 1 ? "Bench Radeon Graphics" : "Bench Radeon Graphics " + std::to_string(n);
+  return card;
+}
 
 namespace {
 
@@ -103,12 +149,43 @@ bool ReadFaultTarget(std::string_view text, FaultPlan& plan) {
   return true;
 }
 
-// The scenario as read so far; devices are put together once every key is read.
+// Optional minus sign, then decimal digits, within [minValue, maxValue].
+bool ReadSigned(std::string_view text, int32_t minValue, int32_t maxValue, int32_t& out) {
+  if (text.empty()) return false;
+  int32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (ec != std::errc{} || end != text.data() + text.size() || value < minValue || value > maxValue)
+    return false;
+  out = value;
+  return true;
+}
+
+// "1, 2 1": numbers separated by commas or blanks.
+std::vector<std::string> ListItems(std::string_view text) {
+  std::string items(text);
+  for (char& c : items) {
+    if (c == ',') c = ' ';
+  }
+  std::istringstream words(items);
+  std::vector<std::string> out;
+  std::string word;
+  while (words >> word) out.push_back(word);
+  return out;
+}
+
+// The scenario as read so far; devices and cards are put together once every key is read.
 struct Draft {
   Scenario s;
   DeviceSpec first;
   std::optional<uint16_t> vendorId2, productId2;
   uint32_t count = 1;
+  // Display library.
+  uint32_t cardCount = 1;
+  std::vector<CardPlan> cards;  // kMaxCards, with their defaults
+  std::optional<std::vector<unsigned>> order;
+  bool logicalEntriesGiven = false;
+  int card = 0;  // position of the card whose section is being read
+  CardPlan& Card() { return cards[static_cast<size_t>(card)]; }
 };
 
 struct KeyRule {
@@ -149,6 +226,26 @@ bool ReadId(std::string_view v, uint16_t& out, std::string& why) {
 bool ReadOneOrTwo(std::string_view v, uint32_t& out, std::string& why) {
   if (ReadDecimal(v, 2, out) && out != 0) return true;
   why = "expected 1 or 2";
+  return false;
+}
+
+// Rules of the [Card1] to [Card4] sections name this section.
+constexpr const char* kCardSection = "Card#";
+
+template <uint32_t CardPlan::*Field, uint32_t Max>
+bool CardNumber(std::string_view v, Draft& d, std::string& why) {
+  if (ReadDecimal(v, Max, d.Card().*Field)) return true;
+  why = "expected a decimal number 0 to " + std::to_string(Max);
+  return false;
+}
+
+template <std::string CardPlan::*Field, size_t Min>
+bool CardText(std::string_view v, Draft& d, std::string& why) {
+  if (v.size() >= Min && v.size() <= 256) {
+    d.Card().*Field = std::string(v);
+    return true;
+  }
+  why = Min ? "expected 1 to 256 characters" : "expected at most 256 characters";
   return false;
 }
 
@@ -208,7 +305,98 @@ const KeyRule kRules[] = {
     {"Fault", "Count", FaultCount<&FaultPlan::count, 0>},
     {"Fault", "DelayMs", FaultCount<&FaultPlan::delayMs, 0>},
     {"Fault", "UnplugAfter", FaultCount<&FaultPlan::unplugAfter, 0>},
+    {"Display", "Cards",
+     [](std::string_view v, Draft& d, std::string& why) {
+       if (ReadDecimal(v, kMaxCards, d.cardCount)) return true;
+       why = "expected 0 to " + std::to_string(kMaxCards);
+       return false;
+     }},
+    {"Display", "Order",
+     [](std::string_view v, Draft& d, std::string& why) {
+       std::vector<unsigned> order;
+       for (const std::string& item : ListItems(v)) {
+         uint32_t n = 0;
+         if (!ReadDecimal(item, kMaxCards, n) || n == 0) {
+           why = "\"" + item + "\" is not a card number 1 to " + std::to_string(kMaxCards);
+           return false;
+         }
+         order.push_back(n - 1);
+       }
+       if (order.empty() || order.size() > kMaxCards * kMaxLogicalEntries) {
+         why = "expected 1 to " + std::to_string(kMaxCards * kMaxLogicalEntries) + " card numbers";
+         return false;
+       }
+       d.order = std::move(order);
+       return true;
+     }},
+    {kCardSection, "Bus", CardNumber<&CardPlan::bus, 255>},
+    {kCardSection, "Device", CardNumber<&CardPlan::device, 31>},
+    {kCardSection, "Function", CardNumber<&CardPlan::function, 7>},
+    {kCardSection, "UDID", CardText<&CardPlan::udid, 1>},
+    {kCardSection, "Name", CardText<&CardPlan::name, 0>},
+    {kCardSection, "Overdrive",
+     [](std::string_view v, Draft& d, std::string& why) {
+       if (ReadSigned(v, -99, 99, d.Card().overdrive)) return true;
+       why = "expected a tuning generation -99 to 99 (7 and 8 are the tool's)";
+       return false;
+     }},
+    {kCardSection, "LogicalEntries",
+     [](std::string_view v, Draft& d, std::string& why) {
+       uint32_t n = 0;
+       if (!ReadDecimal(v, kMaxLogicalEntries, n) || n == 0) {
+         why = "expected 1 to " + std::to_string(kMaxLogicalEntries);
+         return false;
+       }
+       d.Card().logicalEntries = n;
+       d.logicalEntriesGiven = true;
+       return true;
+     }},
+    {kCardSection, "I2cLines",
+     [](std::string_view v, Draft& d, std::string& why) {
+       std::vector<int32_t> lines;
+       if (Lower(v) != "none") {
+         for (const std::string& item : ListItems(v)) {
+           int32_t line = 0;
+           if (!ReadSigned(item, 0, 15, line)) {
+             why = "\"" + item + "\" is not a line 0 to 15 (or give none)";
+             return false;
+           }
+           lines.push_back(line);
+         }
+         if (lines.empty()) {
+           why = "expected line numbers or none";
+           return false;
+         }
+       }
+       d.Card().i2cLines = std::move(lines);
+       return true;
+     }},
+    {kCardSection, "I2cAddress",
+     [](std::string_view v, Draft& d, std::string& why) {
+       uint32_t address = 0;
+       if (!ReadHex(v, 0xFE, address)) {
+         why = "expected a hexadecimal address 00 to FE";
+         return false;
+       }
+       d.Card().i2cAddress = static_cast<uint8_t>(address);
+       return true;
+     }},
 };
+
+// "Card1" to "Card4" -> 0 to 3; -1 for any other name.
+int CardOfSection(std::string_view section) {
+  if (section.size() != 5 || !SameName(section.substr(0, 4), "Card")) return -1;
+  const char digit = section[4];
+  if (digit < '1' || digit > static_cast<char>('0' + kMaxCards)) return -1;
+  return digit - '1';
+}
+
+bool SectionMatches(std::string_view section, const char* ruleSection) {
+  if (std::string_view(ruleSection) == kCardSection) return CardOfSection(section) >= 0;
+  return SameName(section, ruleSection);
+}
+
+const char kResultsSection[] = "Results";
 
 }  // namespace
 
@@ -216,30 +404,57 @@ bool ParseScenario(std::string_view text, Scenario& out, std::string& error) {
   IniText ini;
   if (!ParseIni(text, ini, error)) return false;
   for (const std::string& section : ini.sections) {
-    bool known = false;
-    for (const KeyRule& rule : kRules) known = known || SameName(section, rule.section);
+    bool known = SameName(section, kResultsSection);
+    for (const KeyRule& rule : kRules) known = known || SectionMatches(section, rule.section);
     if (!known) {
       error = "unknown section [" + section + "]";
       return false;
     }
   }
   Draft d;
-  std::vector<bool> seen(std::size(kRules), false);
+  for (unsigned n = 1; n <= kMaxCards; ++n) d.cards.push_back(DefaultCard(n));
+  unsigned highestCard = 0;  // 1-based number of the highest card section named
+  for (const std::string& section : ini.sections) {
+    const int card = CardOfSection(section);
+    if (card >= 0) highestCard = std::max(highestCard, static_cast<unsigned>(card) + 1);
+  }
+  // Each rule once per card section (and once elsewhere).
+  std::set<std::pair<size_t, int>> seen;
   for (const IniEntry& e : ini.entries) {
+    const std::string where = "line " + std::to_string(e.line) + ": ";
+    if (SameName(e.section, kResultsSection)) {
+      const char* const* name =
+          std::find_if(kDisplayEntryPoints, kDisplayEntryPoints + kDisplayEntryPointCount,
+                       [&](const char* known) { return SameName(known, e.key); });
+      if (name == kDisplayEntryPoints + kDisplayEntryPointCount) {
+        error = where + "\"" + e.key + "\" is not an entry point of the display library";
+        return false;
+      }
+      int32_t code = 0;
+      if (!ReadSigned(e.value, INT32_MIN, INT32_MAX, code)) {
+        error = where + e.key + "=" + e.value + ": expected a decimal result code";
+        return false;
+      }
+      if (!d.s.display.results.emplace(*name, code).second) {
+        error = where + "key \"" + e.key + "\" given twice";
+        return false;
+      }
+      continue;
+    }
     size_t r = 0;
     while (r < std::size(kRules) &&
-           !(SameName(e.section, kRules[r].section) && SameName(e.key, kRules[r].key)))
+           !(SectionMatches(e.section, kRules[r].section) && SameName(e.key, kRules[r].key)))
       ++r;
-    const std::string where = "line " + std::to_string(e.line) + ": ";
     if (r == std::size(kRules)) {
       error = where + "unknown key \"" + e.key + "\" in section [" + e.section + "]";
       return false;
     }
-    if (seen[r]) {
+    const int card = CardOfSection(e.section);
+    if (!seen.emplace(r, card).second) {
       error = where + "key \"" + e.key + "\" given twice";
       return false;
     }
-    seen[r] = true;
+    d.card = card < 0 ? 0 : card;
     std::string why;
     if (!kRules[r].apply(e.value, d, why)) {
       error = where + e.key + "=" + e.value + ": " + why;
@@ -254,6 +469,34 @@ bool ParseScenario(std::string_view text, Scenario& out, std::string& error) {
   if (d.count == 2) {
     d.s.devices.push_back(DeviceSpec{d.vendorId2.value_or(d.first.vendorId),
                                      d.productId2.value_or(d.first.productId)});
+  }
+
+  if (highestCard > d.cardCount) {
+    error = "[Card" + std::to_string(highestCard) + "] needs Cards=" + std::to_string(highestCard) +
+            " or more in [Display]";
+    return false;
+  }
+  DisplayPlan& display = d.s.display;
+  display.cards.assign(d.cards.begin(), d.cards.begin() + d.cardCount);
+  display.adapterCards.clear();
+  if (d.order) {
+    if (d.logicalEntriesGiven) {
+      error = "give either Order in [Display] or LogicalEntries in the card sections";
+      return false;
+    }
+    for (unsigned card : *d.order) {
+      if (card >= d.cardCount) {
+        error = "Order names card " + std::to_string(card + 1) +
+                " but Cards=" + std::to_string(d.cardCount);
+        return false;
+      }
+    }
+    display.adapterCards = *d.order;
+  } else {
+    for (unsigned card = 0; card < d.cardCount; ++card) {
+      display.adapterCards.insert(display.adapterCards.end(), display.cards[card].logicalEntries,
+                                  card);
+    }
   }
   out = std::move(d.s);
   return true;

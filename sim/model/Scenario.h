@@ -44,12 +44,45 @@ struct DeviceSpec {
   uint16_t productId = 0xA316;
 };
 
+// One graphics card of the substitute display library, with the controller on its I2C bus.
+struct CardPlan {
+  uint32_t bus = 3;
+  uint32_t device = 0;
+  uint32_t function = 0;
+  std::string udid;       // at most 256 characters; 256 fill the record's field with no terminator
+  std::string name;       // likewise
+  int32_t overdrive = 7;  // tuning generation ADL2_Overdrive_Caps reports
+  uint32_t logicalEntries = 4;             // library adapter entries of the card
+  std::vector<int32_t> i2cLines = {1, 4};  // lines the controller answers on; empty: none
+  uint8_t i2cAddress = 0x6C;               // the controller's address in the library's form
+};
+
+// Defaults of card number n (1-based): bus 2 + n, device 0, function 0, its own UDID and name.
+CardPlan DefaultCard(unsigned n);
+
+inline constexpr unsigned kMaxCards = 4;
+inline constexpr unsigned kMaxLogicalEntries = 16;
+
+// What the substitute display library presents.
+struct DisplayPlan {
+  std::vector<CardPlan> cards = {DefaultCard(1)};
+  // The card (position in cards) of each library adapter index, in library order.
+  std::vector<unsigned> adapterCards = {0, 0, 0, 0};
+  // Entry point -> the result every call of it returns, doing nothing else.
+  std::map<std::string, int32_t> results;
+};
+
+// The entry points of the substitute display library.
+extern const char* const kDisplayEntryPoints[];
+extern const size_t kDisplayEntryPointCount;
+
 struct Scenario {
   std::vector<DeviceSpec> devices = std::vector<DeviceSpec>(1);  // one or two HID devices
   unsigned usageEntries = 2;  // enumeration records per device (one per top-level usage)
   Identity identity;
   std::map<uint32_t, uint8_t> buttons;  // n-th read-buttons report (from 1) -> button bits
   FaultPlan fault;
+  DisplayPlan display;
 };
 
 // Reads scenario text over the defaults. Unknown sections or keys, repeated keys and values

@@ -9,6 +9,14 @@
 
 #include "sim/model/Scenario.h"
 
+// Not every C library has these flags; where one is missing it is not needed.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
 namespace brumel::sim {
 
 namespace {
@@ -45,13 +53,17 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
   return out;
 }
 
-void LogReceived(const uint8_t* bytes, size_t length, const std::string& meaning) {
+void LogLine(const std::string& line) {
   const char* path = std::getenv(kLogVariable);
   if (!path || !*path) return;
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_BINARY, 0644);
   if (fd < 0) return;
-  WriteAll(fd, HexBytes(bytes, length) + " | " + meaning + "\n");
+  WriteAll(fd, line + "\n");
   ::close(fd);
+}
+
+void LogReceived(const uint8_t* bytes, size_t length, const std::string& meaning) {
+  LogLine(HexBytes(bytes, length) + " | " + meaning);
 }
 
 void ShowNotice(const std::string& text) {

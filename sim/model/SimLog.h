@@ -15,6 +15,9 @@ std::string HexBytes(const uint8_t* bytes, size_t length);
 // with one call, so lines from several threads or processes do not mix.
 void LogReceived(const uint8_t* bytes, size_t length, const std::string& meaning);
 
+// Appends one line (a line break is added) to the log file, the same way.
+void LogLine(const std::string& line);
+
 // Prints "[sim] <text>" on stderr. Colour notices ("... colour RR GG BB ...") also get a
 // coloured swatch when stderr is a terminal.
 void ShowNotice(const std::string& text);

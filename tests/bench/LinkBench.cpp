@@ -1,13 +1,17 @@
 // Figures for the controller channel over the simulated links: the raw LED exchange and ISP
 // queries over USB HID (the substitute hidapi beside this executable, loaded at run time as the
-// tool loads hidapi) and over a pseudo-terminal serial line (the simulator's serial peer).
+// tool loads hidapi), over a pseudo-terminal serial line (the simulator's serial peer), and over
+// the GPU I2C link (the substitute display library beside this executable), where the whole
+// information display is also timed against the pauses the protocol mandates on that link.
 //
 // Usage: brumel_link_bench [fast iterations (default 2000)] [paused iterations (default 50)]
 //
 // Per operation: median and 99th percentile of the wall time, and the CPU time of the calling
 // thread. The model's own share is measured by calling the controller model directly with the
 // same packet; the tool's framing share by running the framing functions alone.
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,8 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "isp/ChipLink.h"
 #include "isp/ISPLdCMD.h"
 #include "isp/IspPacket.h"
+#include "isp/RunOptions.h"
 #include "sim/model/ControllerModel.h"
 #include "sim/model/Scenario.h"
 #include "sim/model/SerialPeer.h"
@@ -98,6 +104,26 @@ double FramingUs(int n) {
   return us[us.size() / 2];
 }
 
+// Runs fn with stdout sent to /dev/null.
+template <typename Fn>
+auto Silently(Fn fn) {
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) dup2(null, STDOUT_FILENO);
+  auto result = fn();
+  std::fflush(stdout);
+  if (saved >= 0) dup2(saved, STDOUT_FILENO);
+  if (null >= 0) close(null);
+  if (saved >= 0) close(saved);
+  return result;
+}
+
+// The pauses the information display must make on the GPU I2C link: 20 ms before each send and
+// each receive of the sync and the five identity queries, and of the flash mode, configuration
+// and ROM state queries; 100 ms after the ROM state query.
+constexpr double kDisplayPausesMs = 6 * 40 + 3 * 40 + 100;
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,6 +179,38 @@ int main(int argc, char** argv) {
           Measure(fast, [&] { return ch.GetVersion() != 0; }));
     Print("serial", "GetFlashMode (2 x 20 ms pauses)", paused,
           Measure(paused, [&] { return ch.GetFlashMode() != 0; }));
+  }
+
+  // GPU I2C through the substitute display library (a card with the controller on lines 1 and
+  // 4): the first channel loads the library and enumerates the adapters.
+  {
+    brumel::ISPLdCMD ch;
+    ch.SetInterface(brumel::ISPLdCMD::kGpuI2c);
+    ch.SetI2CTarget(0, 0x6C, 1);
+    if (!ch.SyncPacketNumber()) {
+      std::printf("GPU I2C: no simulated card found (is libatiadlxx.so beside %s?)\n", argv[0]);
+      return 1;
+    }
+    Print("GPU I2C", "ISP exchange (WritePacket+ReadPacket)", fast, Measure(fast, [&] {
+            return ch.WritePacket(0xA6, nullptr, 0, 5000) && ch.ReadPacket(nullptr, 4, 5000, true);
+          }));
+    Print("GPU I2C", "GetVersion (2 x 20 ms pauses)", paused,
+          Measure(paused, [&] { return ch.GetVersion() != 0; }));
+
+    brumel::RunOptions().InterfaceNumber = 2;
+    Silently([] { return brumel::OpenControllerLink(); });
+    const int displays = std::max(3, paused / 5);
+    const Figures display = Measure(displays, [] {
+      return Silently([] {
+        brumel::PrintChipInformation();
+        return true;
+      });
+    });
+    Print("GPU I2C", "information display (9 queries)", displays, display);
+    std::printf("        mandated pauses %.0f ms; the rest: %.1f ms (median), %.1f ms (p99)\n",
+                kDisplayPausesMs, display.medianUs / 1000.0 - kDisplayPausesMs,
+                display.p99Us / 1000.0 - kDisplayPausesMs);
+    brumel::ReleaseControllerChannel();
   }
 
   // Where the time goes.

@@ -147,7 +147,8 @@ std::vector<std::string> BaseEnvironment(const EnvChanges& changes) {
   env.erase("WAYLAND_DISPLAY");
   if (UnderWine()) {
     env["WINEDEBUG"] = "-all";
-    env["WINEDLLOVERRIDES"] = "winedbg.exe=d";
+    // A display library is only ever the one a case puts beside the tool, never one of Wine's.
+    env["WINEDLLOVERRIDES"] = "winedbg.exe=d;atiadlxx,atiadlxy=n";
     if (env["WINEPREFIX"].empty()) env["WINEPREFIX"] = GetSettings().winePrefix;
   }
   for (const auto& [name, value] : changes) {
@@ -178,8 +179,11 @@ double DefaultTimeLimit() { return UnderWine() ? 60.0 : 20.0; }
 
 std::string ToolFileName() { return UnderWine() ? "BrumelISP.exe" : "BrumelISP"; }
 
+std::string DisplayLibraryFileName() { return UnderWine() ? "atiadlxx.dll" : "libatiadlxx.so"; }
+
 std::string SimFile(const std::string& name) {
-  for (const std::string& dir : {GetSettings().benchDir, GetSettings().simDir}) {
+  for (const std::string& dir :
+       {GetSettings().benchDir, GetSettings().simDir, GetSettings().winSimDir}) {
     if (dir.empty()) continue;
     std::error_code ec;
     if (fs::is_regular_file(fs::path(dir) / name, ec)) return (fs::path(dir) / name).string();

@@ -29,6 +29,7 @@ struct Settings {
   std::string winePrefix;  // prefix to use when WINEPREFIX is not set
   std::string benchDir;    // build/bench: the substitute libraries laid out beside the tool
   std::string simDir;      // the sim/ build folder
+  std::string winSimDir;   // the sim/ folder of the Windows build (its substitute libraries)
   bool keepFolders = false;
 };
 Settings& GetSettings();
@@ -36,7 +37,10 @@ inline bool UnderWine() { return GetSettings().mode == Mode::Wine; }
 
 // File name of the tool in its folder.
 std::string ToolFileName();
-// Full path of a substitute library or other sim/ product (bench folder first); empty if absent.
+// File name of the substitute display library of the target ("libatiadlxx.so", "atiadlxx.dll").
+std::string DisplayLibraryFileName();
+// Full path of a substitute library or other sim/ product (bench folder first, then the sim/
+// folders of the Linux and the Windows build); empty if absent.
 std::string SimFile(const std::string& name);
 
 // Environment changes for a run: a value sets the variable, nullopt removes it.

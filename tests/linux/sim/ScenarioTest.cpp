@@ -65,6 +65,42 @@ TEST(SimScenario, ReadsEverySectionWhateverTheCaseAndOrder) {
   EXPECT_EQ(s.fault.unplugAfter, 9u);
 }
 
+// The graphics cards of the substitute display library: by default one card listed as four
+// logical adapters; each card's entries in turn, or the order given.
+TEST(SimScenario, GraphicsCards) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario("", s, error)) << error;
+  ASSERT_EQ(s.display.cards.size(), 1u);
+  EXPECT_EQ(s.display.cards[0].bus, 3u);
+  EXPECT_EQ(s.display.cards[0].overdrive, 7);
+  EXPECT_EQ(s.display.cards[0].i2cLines, (std::vector<int32_t>{1, 4}));
+  EXPECT_EQ(s.display.cards[0].i2cAddress, 0x6C);
+  EXPECT_EQ(s.display.adapterCards, (std::vector<unsigned>{0, 0, 0, 0}));
+
+  ASSERT_TRUE(
+      ParseScenario("[Display]\nCards=2\n[Card1]\nLogicalEntries=2\nOverdrive=8\n"
+                    "[Card2]\nBus=10\nUDID=U2\nName=Second\nI2cLines=none\n"
+                    "LogicalEntries=1\n[Results]\nadl2_overdrive_caps=-8\n",
+                    s, error))
+      << error;
+  ASSERT_EQ(s.display.cards.size(), 2u);
+  EXPECT_EQ(s.display.cards[0].overdrive, 8);
+  EXPECT_EQ(s.display.cards[1].bus, 10u);
+  EXPECT_EQ(s.display.cards[1].udid, "U2");
+  EXPECT_EQ(s.display.cards[1].name, "Second");
+  EXPECT_TRUE(s.display.cards[1].i2cLines.empty());
+  EXPECT_EQ(s.display.adapterCards, (std::vector<unsigned>{0, 0, 1}));
+  EXPECT_EQ(s.display.results, (std::map<std::string, int32_t>{{"ADL2_Overdrive_Caps", -8}}));
+
+  ASSERT_TRUE(ParseScenario("[Display]\nCards=2\nOrder=1, 2 1\n", s, error)) << error;
+  EXPECT_EQ(s.display.adapterCards, (std::vector<unsigned>{0, 1, 0}));
+  EXPECT_NE(s.display.cards[0].udid, s.display.cards[1].udid);
+
+  ASSERT_TRUE(ParseScenario("[Display]\nCards=0\n", s, error)) << error;
+  EXPECT_TRUE(s.display.adapterCards.empty());
+}
+
 TEST(SimScenario, RejectsWhatDoesNotReadWithTheLineNamed) {
   struct Case {
     const char* text;
@@ -91,6 +127,19 @@ TEST(SimScenario, RejectsWhatDoesNotReadWithTheLineNamed) {
       {"[Fault]\nFrom=0\n", "from 1"},
       {"[Fault]\nDelayMs=-5\n", "decimal number"},
       {"[Fault]\nUnplugAfter=0x10\n", "decimal number"},
+      {"[Card2]\nBus=4\n", "[Card2] needs Cards=2"},
+      {"[Card5]\n", "unknown section [Card5]"},
+      {"[Display]\nCards=2\nOrder=1,3\n", "Order names card 3"},
+      {"[Display]\nOrder=1,1\n[Card1]\nLogicalEntries=2\n", "either Order"},
+      {"[Display]\nOrder=\n", "card numbers"},
+      {"[Card1]\nBus=256\n", "0 to 255"},
+      {"[Card1]\nUDID=\n", "1 to 256 characters"},
+      {"[Card1]\nLogicalEntries=0\n", "1 to 16"},
+      {"[Card1]\nI2cLines=1,x\n", "\"x\" is not a line"},
+      {"[Card1]\nI2cAddress=FF\n", "00 to FE"},
+      {"[Card1]\nBus=3\n[card1]\nbus=4\n", "given twice"},
+      {"[Results]\nADL2_Main_Control_Crate=-1\n", "not an entry point"},
+      {"[Results]\nADL2_Overdrive_Caps=x\n", "result code"},
   };
   for (const Case& c : cases) {
     Scenario s;

@@ -1,0 +1,180 @@
+#include "gpu/ADL.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "support/DebugConsole.h"
+
+namespace brumel {
+
+namespace {
+
+constexpr uint16_t kGreen = 10;
+constexpr uint16_t kRed = 12;
+
+const char* const kEntryNames[] = {
+#define BRUMEL_ADL_NAME(name) #name,
+    BRUMEL_ADL_ENTRY_POINTS(BRUMEL_ADL_NAME)
+#undef BRUMEL_ADL_NAME
+};
+static_assert(std::size(kEntryNames) == kAdlEntryCount);
+
+// The library's own API of the first generation: resolved, never reported.
+bool IsFirstGenerationContextEntry(AdlEntry entry) {
+  return entry == AdlEntry::ADL_Main_Control_Create || entry == AdlEntry::ADL_Main_Control_Destroy;
+}
+
+void LogToDebugConsole(const std::string& label, const std::string& value, uint16_t colour) {
+  DebugLog(GetDebugConsole(false), label, value, colour);
+}
+
+}  // namespace
+
+const char* AdlEntryName(AdlEntry entry) {
+  const auto i = static_cast<size_t>(entry);
+  return i < kAdlEntryCount ? kEntryNames[i] : nullptr;
+}
+
+std::string TADL::LibraryFileName(size_t which) {
+  return plat::LibraryFileName(which == 0 ? "atiadlxx" : "atiadlxy");
+}
+
+// ---- library source ----------------------------------------------------------------------
+
+plat::LibHandle TAdlLibrarySource::LoadBesideExecutable(const char* name) {
+  return plat::LoadLibraryBesideExecutable(name);
+}
+
+plat::LibHandle TAdlLibrarySource::LoadBySearch(const char* name) {
+  return plat::LoadLibraryBySearch(name);
+}
+
+void* TAdlLibrarySource::Lookup(plat::LibHandle library, const char* name) {
+  return plat::LookupEntry(library, name);
+}
+
+void TAdlLibrarySource::Free(plat::LibHandle library) { plat::FreeRuntimeLibrary(library); }
+
+// ---- loader ------------------------------------------------------------------------------
+
+TADL::TADL() : TADL(std::make_unique<TAdlLibrarySource>(), LogToDebugConsole) {}
+
+TADL::TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log)
+    : Source(std::move(source)), LogSink(std::move(log)) {
+  if (!Source) Source = std::make_unique<TAdlLibrarySource>();
+  LibraryLoaded = LoadDisplayLibrary();
+  if (LibraryLoaded) FunctionsLoaded = AdlLoadFunction();
+  if (FunctionsLoaded) ContextCreated = AdlInitialize();
+}
+
+TADL::~TADL() {
+  // A context that was made is destroyed, whether or not the adapter table came with it.
+  if (MainControlVersion == 2) {
+    AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
+    if (auto destroy = Entry<AdlEntry::ADL2_Main_Control_Destroy>()) {
+      if (destroy(ADLContext) == kAdlOk) ContextCreated = false;
+    }
+  }
+  if (LibraryHandle) Source->Free(LibraryHandle);
+  LibraryHandle = nullptr;
+  ExportedFunctions.clear();
+}
+
+void* TADL::EntryAddress(AdlEntry entry) const {
+  const auto i = static_cast<size_t>(entry);
+  return i < kAdlEntryCount ? Entries[i] : nullptr;
+}
+
+void TADL::Log(const std::string& label, const std::string& value, uint16_t colour) const {
+  if (LogSink) LogSink(label, value, colour);
+}
+
+bool TADL::LoadDisplayLibrary() {
+  // A library beside the executable takes precedence and is loaded without a word.
+  for (size_t i = 0; i < kLibraryNames; ++i) {
+    LibraryHandle = Source->LoadBesideExecutable(LibraryFileName(i).c_str());
+    if (LibraryHandle) return true;
+  }
+  // The labels go with the two names, whatever the bitness of this process.
+  static const char* const kLabels[kLibraryNames] = {"Load Library (x64)", "Load Library (x32)"};
+  for (size_t i = 0; i < kLibraryNames; ++i) {
+    const std::string name = LibraryFileName(i);
+    LibraryHandle = Source->LoadBySearch(name.c_str());
+    if (LibraryHandle) {
+      Log(kLabels[i], name, kGreen);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TADL::AdlLoadFunction() {
+  if (!LibraryHandle) return false;
+  for (size_t i = 0; i < kAdlEntryCount; ++i) {
+    Entries[i] = Source->Lookup(LibraryHandle, kEntryNames[i]);
+    if (!IsFirstGenerationContextEntry(static_cast<AdlEntry>(i)))
+      ExportedFunctions[kEntryNames[i]] = Entries[i];
+  }
+  bool overdrive8 = true;
+  bool i2c = true;
+  for (const auto& [name, address] : ExportedFunctions) {
+    if (address) continue;
+    Log(name, "Fail", kRed);
+    if (name.find("Overdrive8") != std::string::npos ||
+        name.find("QueryPMLogData") != std::string::npos)
+      overdrive8 = false;
+    if (name.find("I2C") != std::string::npos) i2c = false;
+  }
+  if (overdrive8) Log("AdlLoadFunction", "OD8 APIs ... Support", kGreen);
+  if (i2c) Log("AdlLoadFunction", "I2C APIs ... Support", kGreen);
+  // Missing entry points do not fail the step: every user of a slot copes with null.
+  return true;
+}
+
+bool TADL::AdlInitialize() {
+  auto create = Entry<AdlEntry::ADL2_Main_Control_Create>();
+  if (!FunctionsLoaded || !create) return false;
+  if (create(AdlMemoryAlloc, 1, &ADLContext) != kAdlOk) return false;
+  MainControlVersion = 2;
+
+  if (auto count = Entry<AdlEntry::ADL2_Adapter_NumberOfAdapters_Get>()) {
+    int n = -1;
+    count(ADLContext, &n);
+    NumberOfAdapters = n;
+  }
+  if (NumberOfAdapters < 1) return false;
+  Log("AdlInitialize", "Number of Adapters = " + std::to_string(NumberOfAdapters), kGreen);
+
+  // Without the table there is nothing to enumerate. The table's size in bytes is an int of
+  // the library: a count whose table would not fit one is refused.
+  auto info = Entry<AdlEntry::ADL2_Adapter_AdapterInfo_Get>();
+  if (!info) return false;
+  const int64_t bytes = static_cast<int64_t>(NumberOfAdapters) * int64_t{kAdapterInfoBytes};
+  if (bytes > INT32_MAX) return false;
+  AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
+  AdapterTable = static_cast<AdapterInfo*>(AdlMemoryAlloc(static_cast<int>(bytes)));
+  if (!AdapterTable) return false;
+  std::memset(AdapterTable, 0, static_cast<size_t>(bytes));
+  return info(ADLContext, AdapterTable, static_cast<int>(bytes)) == kAdlOk;
+}
+
+// ---- process-wide ------------------------------------------------------------------------
+
+TADL** GetADL() {
+  static TADL* instance = new TADL();
+  return &instance;
+}
+
+void* PLAT_LIBCALL AdlMemoryAlloc(int size) {
+  if (size < 0) return nullptr;
+  return std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
+}
+
+void AdlMemoryFree(void** block) {
+  if (!block) return;
+  std::free(*block);
+  *block = nullptr;
+}
+
+}  // namespace brumel

@@ -1,0 +1,104 @@
+// The display library loader: loads the library (beside the executable first, then through
+// the system's search), resolves every entry point by name, creates the library context and
+// fetches the adapter table once. Everything else that talks to graphics adapters calls the
+// library through the entry points and the context of one TADL.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "gpu/AdlInterface.h"
+#include "platform/DynLib.h"
+
+namespace brumel {
+
+// Where the display library comes from. The tool uses the operating system's loader; tests
+// put a library of their own in its place.
+class TAdlLibrarySource {
+ public:
+  virtual ~TAdlLibrarySource() = default;
+  virtual plat::LibHandle LoadBesideExecutable(const char* name);
+  virtual plat::LibHandle LoadBySearch(const char* name);
+  virtual void* Lookup(plat::LibHandle library, const char* name);
+  virtual void Free(plat::LibHandle library);
+};
+
+// One diagnostic line: label, value, console attribute of the value.
+using AdlLogSink =
+    std::function<void(const std::string& label, const std::string& value, uint16_t colour)>;
+
+// Entry-point name -> address (null when the library lacks it), in byte order of the names.
+using ADL_ExportedFunctions = std::map<std::string, void*>;
+
+class TADL {
+ public:
+  // The library's two file names on this system ("atiadlxx.dll", "atiadlxy.dll" on Windows,
+  // "libatiadlxx.so", "libatiadlxy.so" on Linux), tried in this order beside the executable,
+  // then in this order through the system's search.
+  static constexpr size_t kLibraryNames = 2;
+  static std::string LibraryFileName(size_t which);
+  static constexpr size_t kAdapterInfoBytes = sizeof(AdapterInfo);
+
+  // Runs the whole start-up with the operating system's loader; lines go to the debug console.
+  TADL();
+  TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log);
+  virtual ~TADL();
+  TADL(const TADL&) = delete;
+  TADL& operator=(const TADL&) = delete;
+
+  // Library loaded, entry points resolved, context created and adapter table fetched.
+  bool IsReady() const { return LibraryLoaded && FunctionsLoaded && ContextCreated; }
+  int32_t GetNumberOfAdapters() const { return NumberOfAdapters; }
+  // Record i describes library adapter index i; null until fetched.
+  const AdapterInfo* GetAdapterTable() const { return AdapterTable; }
+
+  // The resolved entry point of a slot, null when the library lacks it (or none is loaded).
+  template <AdlEntry E>
+  typename AdlEntryType<E>::type Entry() const {
+    return reinterpret_cast<typename AdlEntryType<E>::type>(EntryAddress(E));
+  }
+  void* EntryAddress(AdlEntry entry) const;
+  AdlContextHandle GetContext() const { return ADLContext; }
+
+  bool IsLibraryLoaded() const { return LibraryLoaded; }
+  bool AreFunctionsLoaded() const { return FunctionsLoaded; }
+  bool IsContextCreated() const { return ContextCreated; }
+  int32_t GetMainControlVersion() const { return MainControlVersion; }
+  const ADL_ExportedFunctions& GetExportedFunctions() const { return ExportedFunctions; }
+
+  // Writes one diagnostic line (the debug console of the tool, disabled in this tool).
+  void Log(const std::string& label, const std::string& value, uint16_t colour) const;
+
+ private:
+  bool LoadDisplayLibrary();
+  bool AdlLoadFunction();
+  bool AdlInitialize();
+
+  std::unique_ptr<TAdlLibrarySource> Source;
+  AdlLogSink LogSink;
+  void* Entries[kAdlEntryCount] = {};
+  AdlContextHandle ADLContext = nullptr;
+
+  plat::LibHandle LibraryHandle = nullptr;
+  bool LibraryLoaded = false;
+  bool FunctionsLoaded = false;
+  bool ContextCreated = false;
+  ADL_ExportedFunctions ExportedFunctions;
+  int32_t MainControlVersion = -1;
+  int32_t NumberOfAdapters = -1;
+  AdapterInfo* AdapterTable = nullptr;
+};
+
+// The process-wide instance slot; the first call creates the instance (which runs the whole
+// start-up), later calls return the same slot. Never destroyed.
+TADL** GetADL();
+
+// The allocation callback handed to the library: a block of the tool's heap, null for a
+// negative size.
+void* PLAT_LIBCALL AdlMemoryAlloc(int size);
+// Frees a block of AdlMemoryAlloc and nulls the pointer.
+void AdlMemoryFree(void** block);
+
+}  // namespace brumel

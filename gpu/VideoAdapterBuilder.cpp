@@ -1,0 +1,139 @@
+#include "gpu/VideoAdapterBuilder.h"
+
+#include "gpu/OD7VideoAdapter.h"
+#include "gpu/OD8VideoAdapter.h"
+
+namespace brumel {
+
+namespace {
+
+constexpr uint16_t kRed = 12;
+
+// Identity of the physical adapter behind a library entry: its PCI location.
+uint32_t LocationKey(const AdapterInfo& info) {
+  return 0xFF000000u | (static_cast<uint32_t>(info.BusNumber) << 16) |
+         (static_cast<uint32_t>(info.DeviceNumber) << 8) |
+         static_cast<uint32_t>(info.FunctionNumber);
+}
+
+// The Default of a setting as a value of the configuration file.
+int32_t DefaultOf(IVideoAdapter& adapter, _ADL_SETTING_ID id) {
+  const ADL_ODRange* range = adapter.GetSettingRange(id);
+  return range ? TruncToInt32OrUnset(range->Default) : -1;
+}
+
+}  // namespace
+
+TVideoAdapterBuilder::TVideoAdapterBuilder()
+    : TVideoAdapterBuilder(*GetADL(), GetConfig(std::string())) {}
+
+TVideoAdapterBuilder::TVideoAdapterBuilder(TADL* adl, TConfig* config) : Config(config), Adl(adl) {
+  Enumerate(adl);
+}
+
+TVideoAdapterBuilder::~TVideoAdapterBuilder() {
+  UniqueAdapters.clear();
+  AllAdapters.clear();
+}
+
+void TVideoAdapterBuilder::Enumerate(TADL* adl) {
+  if (!adl || !adl->IsReady()) return;
+  auto caps = adl->Entry<AdlEntry::ADL2_Overdrive_Caps>();
+  if (!caps) return;
+  auto active = adl->Entry<AdlEntry::ADL2_Adapter_Active_Get>();
+  const AdapterInfo* table = adl->GetAdapterTable();
+
+  TAdapterRegInfos registrations;
+  uint32_t lastKey = 0xFFFFFFFFu;
+  bool haveLast = false;
+  for (int32_t i = 0; i < adl->GetNumberOfAdapters(); ++i) {
+    if (active) {
+      int isActive = 0;
+      active(adl->GetContext(), i, &isActive);
+    }
+    int supported = 0;
+    int enabled = 0;
+    int version = 0;
+    if (caps(adl->GetContext(), i, &supported, &enabled, &version) != kAdlOk) continue;
+    const uint32_t key = LocationKey(table[i]);
+
+    std::unique_ptr<IVideoAdapter> adapter;
+    if (version == 7) {
+      adapter = std::make_unique<TOD7VideoAdapter>(adl, i);
+    } else if (version == 8) {
+      adapter = std::make_unique<TOD8VideoAdapter>(adl, i);
+    } else {
+      continue;
+    }
+    IVideoAdapter* object = adapter.get();
+    AllAdapters.push_back(std::move(adapter));
+
+    // The library lists the logical adapters of one card one after another: only the last
+    // kept adapter is compared.
+    if (haveLast && key == lastKey) continue;
+    UniqueAdapters.push_back(object);
+    lastKey = key;
+    haveLast = true;
+
+    auto info = std::make_unique<TAdapterRegInfo>();
+    info->Bus = object->GetBusNumber();
+    info->UDID = object->GetUDID();
+    info->AdapterName = object->GetAdapterName();
+    registrations.push_back(std::move(info));
+  }
+  if (!UniqueAdapters.empty()) {
+    ActiveIndex = 0;
+    Ready = true;
+  }
+  if (!registrations.empty()) RecordAdapters(registrations);
+}
+
+void TVideoAdapterBuilder::RecordAdapters(const TAdapterRegInfos& registrations) {
+  if (!Config) return;
+  Config->UpdateAdapters(&registrations);
+  for (size_t j = 0; j < registrations.size(); ++j) {
+    const TAdapterRegInfo& info = *registrations[j];
+    TCfgAdapterSetting* setting =
+        Config->FindAdapterSetting(AdapterSectionName(info.Bus, info.UDID));
+    if (!setting) continue;
+    if (setting->UserGpuClock == -1 && j < UniqueAdapters.size()) {
+      // A section not yet filled in takes the adapter's own defaults.
+      IVideoAdapter& adapter = *UniqueAdapters[j];
+      if (Adl) Adl->Log("Adapter[" + std::to_string(j) + "]", adapter.GetUniqueName(), kRed);
+      setting->UserGpuClock = DefaultOf(adapter, kSettingGpuClock);
+      setting->UserGpuVoltage = DefaultOf(adapter, kSettingGpuVoltage);
+      setting->UserMemClock = DefaultOf(adapter, kSettingMemoryClock);
+      setting->UserMemVoltage = DefaultOf(adapter, kSettingMemoryVoltage);
+      setting->FanMode = 0;
+      for (TCfgLimits& limits : setting->Limits) {
+        limits.PowerLimit = DefaultOf(adapter, kSettingPowerLimit);
+        limits.TempLimit = DefaultOf(adapter, kSettingTemperatureLimit);
+      }
+    }
+    Config->SaveAdapterSetting(setting);
+  }
+}
+
+bool TVideoAdapterBuilder::SetActiveAdapter(int32_t position) {
+  if (position < 0 || static_cast<size_t>(position) >= UniqueAdapters.size()) return false;
+  ActiveIndex = position;
+  return true;
+}
+
+IVideoAdapter* TVideoAdapterBuilder::GetActiveAdapter() const {
+  if (ActiveIndex < 0 || static_cast<size_t>(ActiveIndex) >= UniqueAdapters.size()) return nullptr;
+  return UniqueAdapters[static_cast<size_t>(ActiveIndex)];
+}
+
+TVideoAdapterBuilder** GetVideoAdapterBuilder() {
+  // Made once: a construction that raised the configuration file's error is not repeated.
+  static TVideoAdapterBuilder* instance = nullptr;
+  static bool made = false;
+  if (!made) {
+    made = true;
+    instance = new TVideoAdapterBuilder();
+  }
+  return &instance;
+}
+
+}  // namespace brumel
