@@ -9,19 +9,6 @@ namespace plat {
 // The dynamic loader never looks in the current folder by itself.
 void RestrictLibrarySearch() {}
 
-LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
-  const std::string dir = ExecutableDir();
-  if (!dir.empty()) {
-    for (const char* name : names) {
-      if (void* lib = dlopen((dir + name).c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
-    }
-  }
-  for (const char* name : names) {
-    if (void* lib = dlopen(name, RTLD_NOW | RTLD_LOCAL)) return lib;
-  }
-  return nullptr;
-}
-
 std::string LibraryFileName(const std::string& base) { return "lib" + base + ".so"; }
 
 LibHandle LoadLibraryBesideExecutable(const char* name) {

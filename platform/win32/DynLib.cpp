@@ -20,20 +20,6 @@ void RestrictLibrarySearch() {
   if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
-  const std::string dir = ExecutableDir();
-  if (!dir.empty()) {
-    for (const char* name : names) {
-      HMODULE lib = LoadLibraryA((dir + name).c_str());
-      if (lib) return reinterpret_cast<LibHandle>(lib);
-    }
-  }
-  for (const char* name : names) {
-    if (HMODULE lib = LoadLibraryA(name)) return reinterpret_cast<LibHandle>(lib);
-  }
-  return nullptr;
-}
-
 std::string LibraryFileName(const std::string& base) { return base + ".dll"; }
 
 LibHandle LoadLibraryBesideExecutable(const char* name) {
