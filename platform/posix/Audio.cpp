@@ -299,8 +299,8 @@ class MonitorMeter : public AudioMeter {
     if (!WaitFor([&] { return ContextState(); })) return false;
 
     Locked([&] {
-      const PaSampleSpec spec{kPaSampleFloat32le, kMeterRate, kMeterChannels};
-      stream_ = pa_.streamNew(context_, "peak meter", &spec, nullptr);
+      const PaSampleSpec format{kPaSampleFloat32le, kMeterRate, kMeterChannels};
+      stream_ = pa_.streamNew(context_, "peak meter", &format, nullptr);
       if (!stream_) return;
       pa_.streamSetReadCallback(stream_, &MonitorMeter::OnData, this);
       const PaBufferAttr attr{kPaDefault, kPaDefault, kPaDefault, kPaDefault,
