@@ -180,8 +180,8 @@ const std::vector<FaultCase>& Cases() {
        // A controller that stays silent may yet answer: the round polls on, once a second.
        .out = {kReadFail, "Please press button [ + ]\n", Times(kReadFail, 2)},
        .absent = {"PLEASE TRY AGAIN", kNoController},
-       .maxSeconds = 3.3 + 1.5,
-       .signalAfter = 3.3},
+       .maxSeconds = 4.0 + 1.5,
+       .signalAfter = 4.0},
       {.name = "LinuxOnly_UsbSlowReply_ButtonTest",
        .args = Args({kUsb, "/TEST:BUTTON"}),
        .scenario = "[Buttons]\nScript=1:01, 2:02, 3:04, 4:08, 5:10\n[Fault]\nDelayMs=200\n",
