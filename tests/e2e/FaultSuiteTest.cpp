@@ -344,7 +344,7 @@ class FaultRun : public ToolRun, public ::testing::WithParamInterface<FaultCase>
  protected:
   // A run of the case's bench and scenario. Files are put into the folder by the first run
   // only: a library a running copy has loaded is not written over.
-  RunSpec Spec(std::vector<std::string> args, const std::string& keys, bool withFiles) {
+  RunSpec Request(std::vector<std::string> args, const std::string& keys, bool withFiles) {
     const FaultCase& c = GetParam();
     RunSpec request;
     request.args = std::move(args);
@@ -411,7 +411,7 @@ class FaultRun : public ToolRun, public ::testing::WithParamInterface<FaultCase>
 
   // Starts the first copy and waits until it stands in "PAUSE".
   std::unique_ptr<BackgroundProcess> StartWaitingCopy() {
-    auto first = StartTool(Spec(GetParam().args, "", true));
+    auto first = StartTool(Request(GetParam().args, "", true));
     if (!first) return nullptr;
     if (first->WaitForText("Press any key to continue", 0, DefaultTimeLimit()) ==
         std::string::npos) {
@@ -442,7 +442,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
   const FaultCase& c = GetParam();
   switch (c.flow) {
     case Flow::Run: {
-      RunResult r = RunTool(Spec(c.args, c.keys, true));
+      RunResult r = RunTool(Request(c.args, c.keys, true));
       ASSERT_FALSE(r.Crashed()) << r.Describe();
       Check(r.out, r.exitCode, r.seconds, r.Describe());
       break;
@@ -450,7 +450,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
 
     case Flow::TerminateAfter: {
       const double start = Now();
-      auto tool = StartTool(Spec(c.args, "", true));
+      auto tool = StartTool(Request(c.args, "", true));
       ASSERT_TRUE(tool);
       std::this_thread::sleep_for(std::chrono::duration<double>(c.signalAfter));
       ASSERT_TRUE(tool->Running()) << tool->OutputSoFar();
@@ -462,7 +462,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
 
     case Flow::ColourAnswered: {
       const double start = Now();
-      auto tool = StartTool(Spec(c.args, "", true));
+      auto tool = StartTool(Request(c.args, "", true));
       ASSERT_TRUE(tool);
       const size_t after = tool->WaitForText(kColourPrompt, 0, DefaultTimeLimit());
       ASSERT_NE(after, std::string::npos) << tool->OutputSoFar();
@@ -490,7 +490,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
       const std::string ini = folder_.Read("BrumelISP.ini");
       ASSERT_FALSE(ini.empty());
 
-      RunResult second = RunTool(Spec(c.then, "", false));
+      RunResult second = RunTool(Request(c.then, "", false));
       ASSERT_FALSE(second.Crashed()) << second.Describe();
       Check(second.out, second.exitCode, second.seconds, second.Describe());
       EXPECT_TRUE(first->Running()) << "the first copy goes on waiting";
@@ -500,7 +500,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
       EXPECT_EQ(first->Wait(DefaultTimeLimit()), 0) << first->OutputSoFar();
       EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
       // Once the first copy has ended, a start is not refused.
-      RunResult next = RunTool(Spec(Args({"/I 1 /?"}), "", false));
+      RunResult next = RunTool(Request(Args({"/I 1 /?"}), "", false));
       EXPECT_EQ(next.exitCode, 1) << next.Describe();
       EXPECT_EQ(next.out.rfind("Usage:\n", 0), 0u) << next.Describe();
       break;
@@ -519,7 +519,7 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
       }
       // The lock went with the process (Linux: its lock file's lock; Windows: the mutex, whose
       // last handle it was): the next start is not refused.
-      RunResult r = RunTool(Spec(c.then, c.keys, false));
+      RunResult r = RunTool(Request(c.then, c.keys, false));
       ASSERT_FALSE(r.Crashed()) << r.Describe();
       Check(r.out, r.exitCode, r.seconds, r.Describe());
       break;
