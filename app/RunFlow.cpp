@@ -15,6 +15,7 @@
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
+#include "platform/SharedMemory.h"
 #include "support/Console.h"
 #include "support/FileVersion.h"
 
@@ -39,6 +40,9 @@ void EndRunFromOutside() {
     FinishRun();
   } catch (...) {
   }
+  // The job still holds the device's sharing area; where its name outlives the process
+  // (Linux), it goes now unless another process uses it.
+  plat::ReleaseSharedMemoryAtEnd();
   std::fflush(stdout);
   plat::EndProcessNow(1);
 }

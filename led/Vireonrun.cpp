@@ -294,19 +294,36 @@ bool ButtonLinkUsable() {
   return channel && channel->GetInterface() == ISPLdCMD::kUsbHid && channel->IsConnected();
 }
 
+struct Poll {
+  bool sent = false;  // the controller took the request
+  uint8_t bits = 0;
+};
+
+// One read-buttons exchange over a usable link. A failed read leaves the request in the buffer,
+// whose button byte is 0: no press yet.
+Poll PollOnce(ISPLdCMD& channel) {
+  LedReport report = ReadButtonsReport();
+  Poll poll;
+  poll.sent = channel.SendCommand(report.data(), static_cast<uint32_t>(report.size()));
+  uint32_t length = 0;
+  channel.ReadReply(report.data(), &length);
+  poll.bits = ButtonBitsOf(report);
+  return poll;
+}
+
+void SayNoController() {
+  TConsole::SetTextAttr(12);
+  std::printf("No controller answers: the button test cannot run\n");
+  TConsole::SetTextAttr(7);
+}
+
 }  // namespace
 
 uint8_t TVireon::PollButtons() {
-  ISPLdCMD* channel = ControllerChannel();
   // Without an open USB link no press can ever be reported; such a poll reads as every button
   // at once, as without a channel.
   if (!ButtonLinkUsable()) return kNoButtonChannel;
-  LedReport report = ReadButtonsReport();
-  channel->SendCommand(report.data(), static_cast<uint32_t>(report.size()));
-  // A failed read leaves the request in the buffer, whose button byte is 0: no press yet.
-  uint32_t length = 0;
-  channel->ReadReply(report.data(), &length);
-  return ButtonBitsOf(report);
+  return PollOnce(*ControllerChannel()).bits;
 }
 
 bool TVireon::ButtonTest(int32_t interface, int32_t tries) {
@@ -326,13 +343,16 @@ bool TVireon::ButtonTest(int32_t interface, int32_t tries) {
   // Without a link no press can ever come: the round ends at once, and says why rather than
   // counting polls against the operator.
   const bool linkUsable = ButtonLinkUsable();
-  if (!linkUsable) {
-    TConsole::SetTextAttr(12);
-    std::printf("No controller answers: the button test cannot run\n");
-    TConsole::SetTextAttr(7);
-  }
+  if (!linkUsable) SayNoController();
   while (linkUsable) {
-    const uint8_t bits = PollButtons();
+    const Poll poll = PollOnce(*ControllerChannel());
+    // A controller that takes no request any more (unplugged) can never report a press: the
+    // round ends as without a link. One that takes requests but stays silent is polled on.
+    if (!poll.sent) {
+      SayNoController();
+      break;
+    }
+    const uint8_t bits = poll.bits;
     if (bits != 0) {
       if (bits == (1u << asked)) {
         ClearButton();

@@ -26,8 +26,9 @@ class TVireon {
   // One colour round: lights the first colour of this round that no earlier round lit and reads
   // up to `tries` keys. True when the operator typed the digit shown in the lit colour.
   bool ColorTest(int32_t interface, int32_t tries);
-  // One button round: asks for button ButtonIndex and polls until it is pressed (true) or
-  // `tries` wrong presses were reported (false). ButtonIndex moves on either way.
+  // One button round: asks for button ButtonIndex and polls until it is pressed (true),
+  // `tries` wrong presses were reported, or no controller can take a poll (false). ButtonIndex
+  // moves on either way.
   bool ButtonTest(int32_t interface, int32_t tries);
 
   // Draws the digits and colours of a round and prints the tiles, then a plain copy.

@@ -12,6 +12,14 @@
 
 namespace plat {
 
+// The process is about to end without closing its areas (the run was ended from outside): every
+// area it still holds and nobody else uses goes now, as at its last Close. Safe to call from
+// another thread while areas are opened and closed; it does not take the areas' guarding
+// mutexes (the process may hold them), so a process that opens the same name at that very
+// moment may get an area of its own. Windows: nothing to do, the system drops a mapping with
+// the last process that holds it.
+void ReleaseSharedMemoryAtEnd();
+
 class SharedMemory {
  public:
   SharedMemory() = default;

@@ -7,8 +7,33 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 
 namespace plat {
+
+namespace {
+
+// The areas this process holds: descriptor -> object name. A descriptor is entered once its
+// shared lock is held and leaves the list before it is closed, both under the list's lock, so
+// ReleaseSharedMemoryAtEnd never meets a descriptor of something else.
+std::mutex& HeldLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<int, std::string>& Held() {
+  static auto* held = new std::map<int, std::string>;  // still there while the process ends
+  return *held;
+}
+
+}  // namespace
+
+void ReleaseSharedMemoryAtEnd() {
+  std::lock_guard<std::mutex> hold(HeldLock());
+  for (const auto& [fd, name] : Held()) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(name.c_str());
+  }
+}
 
 SharedMemory::~SharedMemory() { Close(); }
 
@@ -42,6 +67,12 @@ bool SharedMemory::Open(const std::string& name, size_t size, bool* created) {
   fd_ = fd;
   size_ = size;
   name_ = objectName;
+  try {
+    std::lock_guard<std::mutex> hold(HeldLock());
+    Held()[fd_] = name_;
+  } catch (...) {
+    // Out of memory: the area works; only an end from outside would leave its name behind.
+  }
   if (created) *created = made;
   return true;
 }
@@ -69,6 +100,8 @@ void SharedMemory::Unmap() {
 void SharedMemory::Close() {
   Unmap();
   if (fd_ >= 0) {
+    std::lock_guard<std::mutex> hold(HeldLock());
+    Held().erase(fd_);
     // The last user removes the name, as Windows drops a mapping with its last handle.
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) shm_unlink(name_.c_str());
     close(fd_);

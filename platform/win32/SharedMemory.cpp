@@ -4,6 +4,8 @@
 
 namespace plat {
 
+void ReleaseSharedMemoryAtEnd() {}
+
 SharedMemory::~SharedMemory() { Close(); }
 
 bool SharedMemory::Open(const std::string& name, size_t size, bool* created) {

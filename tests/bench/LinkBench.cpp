@@ -1,10 +1,11 @@
 // Figures for the controller channel over the simulated links: the raw LED exchange and ISP
 // queries over USB HID (the substitute hidapi beside this executable, loaded at run time as the
 // tool loads hidapi), over a pseudo-terminal serial line (the simulator's serial peer), and over
-// the GPU I2C link (the substitute display library beside this executable), where the whole
-// information display is also timed against the pauses the protocol mandates on that link.
+// the GPU I2C link (the substitute display library beside this executable). On each link the
+// whole information display is also timed against the pauses the protocol mandates there.
 //
-// Usage: brumel_link_bench [fast iterations (default 2000)] [paused iterations (default 50)]
+// Usage: brumel_link_bench [--rows] [fast iterations (default 2000)] [paused iterations (50)]
+// --rows: also the rows of scripts/benchmark.sh's table (tests/bench/BenchRows.h).
 //
 // Per operation: median and 99th percentile of the wall time, and the CPU time of the calling
 // thread. The model's own share is measured by calling the controller model directly with the
@@ -18,9 +19,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchRows.h"
 #include "isp/ChipLink.h"
 #include "isp/ISPLdCMD.h"
 #include "isp/IspPacket.h"
@@ -119,43 +122,82 @@ auto Silently(Fn fn) {
   return result;
 }
 
-// The pauses the information display must make on the GPU I2C link: 20 ms before each send and
-// each receive of the sync and the five identity queries, and of the flash mode, configuration
-// and ROM state queries; 100 ms after the ROM state query.
-constexpr double kDisplayPausesMs = 6 * 40 + 3 * 40 + 100;
+// The pauses the information display must make: 20 ms before each send and each receive of the
+// flash mode, configuration and ROM state queries on every link, and of the sync and the five
+// identity queries on the GPU I2C link only; 100 ms after the ROM state query.
+constexpr double kDisplayPausesMs = 3 * 40 + 100;
+constexpr double kI2cDisplayPausesMs = 6 * 40 + kDisplayPausesMs;
+
+// Times the information display over the channel the connection step (or the caller) left in
+// ControllerChannel, and gives its row.
+void MeasureDisplay(const char* link, int n, double pausesMs) {
+  const Figures display = Measure(n, [] {
+    return Silently([] {
+      brumel::PrintChipInformation();
+      return true;
+    });
+  });
+  Print(link, "information display (9 queries)", n, display);
+  const double medianMs = display.medianUs / 1000.0;
+  std::printf("        mandated pauses %.0f ms; the rest: %.1f ms (median), %.1f ms (p99)\n",
+              pausesMs, medianMs - pausesMs, display.p99Us / 1000.0 - pausesMs);
+  bench::Row(
+      "Information display (9 queries)", link, bench::Text("median %.1f ms (n=%d)", medianMs, n),
+      bench::Text("mandated pauses %.0f ms: overhead %.1f ms", pausesMs, medianMs - pausesMs));
+}
+
+std::string Us(const Figures& f) {
+  return bench::Text("median %.1f us, p99 %.1f us", f.medianUs, f.p99Us);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  bench::TakeRowsOption(argc, argv);
   const int fast = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
   const int paused = argc > 2 ? std::max(5, std::atoi(argv[2])) : 50;
+  const int displays = std::max(3, paused / 5);
   unsetenv(brumel::sim::kScenarioVariable);  // the healthy default controller
   unsetenv(brumel::sim::kLogVariable);       // no log file: it would dominate the figures
 
   std::printf("Controller channel over the simulated links (fast ops n=%d, paused ops n=%d)\n\n",
               fast, paused);
 
-  // USB HID through the substitute hidapi.
+  // USB HID through the substitute hidapi: the channel the connection step opens for /I 0.
   {
-    brumel::ISPLdCMD ch;
-    ch.SetInterface(brumel::ISPLdCMD::kUsbHid);
-    if (!ch.Connect(0x0416A316)) {
+    brumel::RunOptionsRecord& o = brumel::RunOptions();
+    o.InterfaceNumber = 0;
+    o.HasDeviceId = true;
+    o.DeviceId = 0x0416A316;
+    if (!Silently([] { return brumel::OpenControllerLink(); })) {
       std::printf("USB HID: no simulated controller found (is libhidapi-hidraw.so.0 beside %s?)\n",
                   argv[0]);
       return 1;
     }
+    brumel::ISPLdCMD& ch = *brumel::ControllerChannel();
     ch.SyncPacketNumber();
     uint8_t report[65] = {0x00, 0x40, 0x00, 0x01, 0x01, 0xFF, 0x00, 0x00};
     uint8_t out[65];
-    Print("USB HID", "raw LED exchange (SendAndRead)", fast, Measure(fast, [&] {
-            uint32_t len = 0;
-            ch.SendAndRead(report, out, &len);
-            return len == 64;
-          }));
-    Print("USB HID", "GetVersion (no pauses on HID)", fast,
-          Measure(fast, [&] { return ch.GetVersion() != 0; }));
+    const Figures led = Measure(fast, [&] {
+      uint32_t len = 0;
+      ch.SendAndRead(report, out, &len);
+      return len == 64;
+    });
+    Print("USB HID", "raw LED exchange (SendAndRead)", fast, led);
+    bench::Row("Raw LED exchange (report and reply)", "USB HID", Us(led),
+               bench::Text("n=%d; a 500 ms bound on each half", fast));
+    bench::Row("Raw LED exchange (report and reply)", "serial, GPU I2C", "-",
+               "LED reports travel over USB HID only");
+    const Figures query = Measure(fast, [&] { return ch.GetVersion() != 0; });
+    Print("USB HID", "GetVersion (no pauses on HID)", fast, query);
+    bench::Row("ISP query (GetVersion)", "USB HID", Us(query),
+               bench::Text("n=%d; no pauses on this link; the substitute hidapi answers in the "
+                           "calling thread",
+                           fast));
     Print("USB HID", "GetFlashMode (2 x 20 ms pauses)", paused,
           Measure(paused, [&] { return ch.GetFlashMode() != 0; }));
+    MeasureDisplay("USB HID", displays, kDisplayPausesMs);
+    brumel::ReleaseControllerChannel();
   }
 
   // Serial line: the simulator's serial peer on a pseudo-terminal.
@@ -165,7 +207,9 @@ int main(int argc, char** argv) {
       std::printf("serial: %s\n", peer.Error().c_str());
       return 1;
     }
-    brumel::ISPLdCMD ch;
+    // No option chooses the serial link: the channel is set up as the connection step would.
+    brumel::SetControllerChannel(std::make_unique<brumel::ISPLdCMD>());
+    brumel::ISPLdCMD& ch = *brumel::ControllerChannel();
     ch.SetInterface(brumel::ISPLdCMD::kSerial, peer.SlavePath());
     if (!ch.Connect(0)) {
       std::printf("serial: cannot open %s\n", peer.SlavePath().c_str());
@@ -175,10 +219,17 @@ int main(int argc, char** argv) {
     Print("serial", "ISP exchange (WritePacket+ReadPacket)", fast, Measure(fast, [&] {
             return ch.WritePacket(0xA6, nullptr, 0, 5000) && ch.ReadPacket(nullptr, 0, 5000, true);
           }));
-    Print("serial", "GetVersion (no pauses on serial)", fast,
-          Measure(fast, [&] { return ch.GetVersion() != 0; }));
+    const Figures query = Measure(fast, [&] { return ch.GetVersion() != 0; });
+    Print("serial", "GetVersion (no pauses on serial)", fast, query);
+    bench::Row("ISP query (GetVersion)", "serial", Us(query),
+               bench::Text("n=%d; no pauses on this link; the peer answers through a "
+                           "pseudo-terminal",
+                           fast));
     Print("serial", "GetFlashMode (2 x 20 ms pauses)", paused,
           Measure(paused, [&] { return ch.GetFlashMode() != 0; }));
+    brumel::RunOptions().InterfaceNumber = 1;  // the display's heading only
+    MeasureDisplay("serial", displays, kDisplayPausesMs);
+    brumel::ReleaseControllerChannel();
   }
 
   // GPU I2C through the substitute display library (a card with the controller on lines 1 and
@@ -194,22 +245,17 @@ int main(int argc, char** argv) {
     Print("GPU I2C", "ISP exchange (WritePacket+ReadPacket)", fast, Measure(fast, [&] {
             return ch.WritePacket(0xA6, nullptr, 0, 5000) && ch.ReadPacket(nullptr, 4, 5000, true);
           }));
-    Print("GPU I2C", "GetVersion (2 x 20 ms pauses)", paused,
-          Measure(paused, [&] { return ch.GetVersion() != 0; }));
+    const Figures query = Measure(paused, [&] { return ch.GetVersion() != 0; });
+    Print("GPU I2C", "GetVersion (2 x 20 ms pauses)", paused, query);
+    bench::Row(
+        "ISP query (GetVersion)", "GPU I2C",
+        bench::Text("median %.2f ms, p99 %.2f ms", query.medianUs / 1000.0, query.p99Us / 1000.0),
+        bench::Text("n=%d; mandated pauses 40 ms: overhead %.2f ms", paused,
+                    query.medianUs / 1000.0 - 40.0));
 
     brumel::RunOptions().InterfaceNumber = 2;
     Silently([] { return brumel::OpenControllerLink(); });
-    const int displays = std::max(3, paused / 5);
-    const Figures display = Measure(displays, [] {
-      return Silently([] {
-        brumel::PrintChipInformation();
-        return true;
-      });
-    });
-    Print("GPU I2C", "information display (9 queries)", displays, display);
-    std::printf("        mandated pauses %.0f ms; the rest: %.1f ms (median), %.1f ms (p99)\n",
-                kDisplayPausesMs, display.medianUs / 1000.0 - kDisplayPausesMs,
-                display.p99Us / 1000.0 - kDisplayPausesMs);
+    MeasureDisplay("GPU I2C", displays, kI2cDisplayPausesMs);
     brumel::ReleaseControllerChannel();
   }
 

@@ -159,20 +159,5 @@ TEST_F(GpuLinkRun, ConfigurationFileHoldsTheAdapterWhileTheRunLasts) {
   EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
 }
 
-// A controller that never answers: every query gives up at once (the read finds nothing) and
-// the display shows the failure forms.
-TEST_F(GpuLinkRun, ControllerThatNeverAnswers) {
-  RunResult r = RunTool(OnBench({"/I", "3"}, "[Fault]\nKind=noreply\n"));
-  ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out, AdapterLines() + "\n" + Display("ADL_I2C_OEM3", kFailedChip)) << r.Describe();
-  const auto calls = I2cCalls();
-  EXPECT_EQ(calls.size(), 18u) << folder_.Read(log_);
-  for (size_t i = 1; i < calls.size(); i += 2) {
-    EXPECT_NE(calls[i].find("action=read "), std::string::npos) << calls[i];
-    EXPECT_NE(calls[i].find("result=-1 | nothing to read"), std::string::npos) << calls[i];
-  }
-}
-
 }  // namespace
 }  // namespace e2e

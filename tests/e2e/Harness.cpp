@@ -643,6 +643,40 @@ int ColouredText::AttrOf(const std::string& what, size_t from) const {
   return attrs[at];
 }
 
+// ---- the colour test ------------------------------------------------------------------------
+
+std::vector<int> ColourTileDigits(const std::string& out, size_t end) {
+  constexpr size_t kTileWidth = 17;
+  std::vector<std::string> lines;
+  size_t stop = end;
+  while (lines.size() < 7 && stop > 0) {
+    const size_t nl = stop - 1;  // out[nl] is the line break ending this line
+    const size_t begin = out.rfind('\n', nl == 0 ? 0 : nl - 1);
+    const size_t from = begin == std::string::npos || nl == 0 ? 0 : begin + 1;
+    std::string line = out.substr(from, nl - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.insert(lines.begin(), line);
+    stop = from;
+  }
+  std::vector<int> digits;
+  for (size_t tile = 0; tile < 4; ++tile) {
+    int digit = -1;
+    for (const std::string& line : lines) {
+      if (line.size() < (tile + 1) * kTileWidth) return {};
+      for (char c : line.substr(tile * kTileWidth, kTileWidth))
+        if (c >= '0' && c <= '9' && digit < 0) digit = c - '0';
+    }
+    digits.push_back(digit);
+  }
+  return digits;
+}
+
+const std::map<std::string, int>& TileOfColour() {
+  static const std::map<std::string, int> tiles{
+      {"FF 00 00", 0}, {"00 FF 00", 1}, {"00 00 FF", 2}, {"FF FF FF", 3}};
+  return tiles;
+}
+
 // ---- the lock, before the first case -------------------------------------------------------
 
 int CheckInstanceLock() {

@@ -30,6 +30,7 @@ struct Settings {
   std::string benchDir;    // build/bench: the substitute libraries laid out beside the tool
   std::string simDir;      // the sim/ build folder
   std::string winSimDir;   // the sim/ folder of the Windows build (its substitute libraries)
+  std::string sharePeer;   // tests/helpers' brumel_share_peer (Linux): a second HID sharing user
   bool keepFolders = false;
 };
 Settings& GetSettings();
@@ -211,6 +212,14 @@ struct ColouredText {
   int AttrOf(const std::string& what, size_t from = 0) const;
 };
 ColouredText DecodeColours(const std::string& terminalOutput);
+
+// The colour test as the operator sees it. The digits of the four tiles (left to right), read
+// from the plain copy of the tiles: the 7 lines just before `end`, the position where the prompt
+// starts. Each digit is drawn with its own character. Empty if unreadable.
+std::vector<int> ColourTileDigits(const std::string& out, size_t end);
+// The tile (0 to 3, left to right) of each colour the controller may be lit in, as the
+// simulator logs it ("FF 00 00").
+const std::map<std::string, int>& TileOfColour();
 
 // Fixture of the whole-program cases.
 class ToolRun : public ::testing::Test {

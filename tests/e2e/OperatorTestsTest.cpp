@@ -20,43 +20,11 @@ namespace {
 const char kHidLibrary[] = "libhidapi-hidraw.so.0";
 const char kPrompt[] = "Please enter COLOR CODE: ";
 const char kPause[] = "Press any key to continue . . . ";
-constexpr size_t kTileWidth = 17;
-
-// Tile index (left to right) of each colour the controller may be set to.
-const std::map<std::string, int> kTileOfColour{
-    {"FF 00 00", 0}, {"00 FF 00", 1}, {"00 00 FF", 2}, {"FF FF FF", 3}};
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
-}
-
-// The digits of the four tiles, read from the 7 plain lines just before `end` (the position
-// where the prompt starts). Each digit is drawn with its own character. Empty if unreadable.
-std::vector<int> TileDigits(const std::string& out, size_t end) {
-  std::vector<std::string> lines;
-  size_t stop = end;
-  while (lines.size() < 7 && stop > 0) {
-    const size_t nl = stop - 1;  // out[nl] is the line break ending this line
-    const size_t begin = out.rfind('\n', nl == 0 ? 0 : nl - 1);
-    const size_t from = begin == std::string::npos || nl == 0 ? 0 : begin + 1;
-    std::string line = out.substr(from, nl - from);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.insert(lines.begin(), line);
-    stop = from;
-  }
-  std::vector<int> digits;
-  for (size_t tile = 0; tile < 4; ++tile) {
-    int digit = -1;
-    for (const std::string& line : lines) {
-      if (line.size() < (tile + 1) * kTileWidth) return {};
-      for (char c : line.substr(tile * kTileWidth, kTileWidth))
-        if (c >= '0' && c <= '9' && digit < 0) digit = c - '0';
-    }
-    digits.push_back(digit);
-  }
-  return digits;
 }
 
 class OperatorRun : public ToolRun {
@@ -106,7 +74,8 @@ TEST_F(OperatorRun, LinuxOnly_FourRightAnswersPassTheColourTest) {
     SCOPED_TRACE("round " + std::to_string(round + 1));
     const size_t after = tool->WaitForText(kPrompt, from, DefaultTimeLimit());
     ASSERT_NE(after, std::string::npos) << tool->OutputSoFar();
-    const std::vector<int> digits = TileDigits(tool->OutputSoFar(), after - sizeof kPrompt + 1);
+    const std::vector<int> digits =
+        ColourTileDigits(tool->OutputSoFar(), after - sizeof kPrompt + 1);
     ASSERT_EQ(digits.size(), 4u) << tool->OutputSoFar();
     std::vector<int> sorted = digits;
     std::sort(sorted.begin(), sorted.end());
@@ -115,8 +84,8 @@ TEST_F(OperatorRun, LinuxOnly_FourRightAnswersPassTheColourTest) {
         << "four different digits expected";
     const std::vector<std::string> lit = SetColours();
     ASSERT_EQ(lit.size(), static_cast<size_t>(round + 1));
-    ASSERT_TRUE(kTileOfColour.count(lit.back())) << lit.back();
-    const int digit = digits[static_cast<size_t>(kTileOfColour.at(lit.back()))];
+    ASSERT_TRUE(TileOfColour().count(lit.back())) << lit.back();
+    const int digit = digits[static_cast<size_t>(TileOfColour().at(lit.back()))];
     ASSERT_TRUE(tool->Write(std::string(1, static_cast<char>('0' + digit))));
     from = after;
   }
@@ -270,30 +239,6 @@ TEST_F(OperatorRun, LinuxOnly_MusicModeHonoursMuteAndStopsAtTheKey) {
   EXPECT_LT(std::chrono::steady_clock::now() - key, std::chrono::seconds(2))
       << "the mode and the run end without waiting for the sound server";
   EXPECT_NE(tool->OutputSoFar().find("Music Thread Exit"), std::string::npos);
-}
-
-// ---- one copy at a time -----------------------------------------------------------------------
-
-TEST_F(OperatorRun, LinuxOnly_ASecondStartIsRefusedWhileAButtonTestWaits) {
-  // The first copy sees no press for its first four polls, then all five buttons in turn.
-  auto first = StartTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:BUTTON"},
-                                   "[Buttons]\nScript=5:01, 6:02, 7:04, 8:08, 9:10\n"));
-  ASSERT_TRUE(first);
-  ASSERT_NE(first->WaitForText("Please press button [ + ]\n", 0, DefaultTimeLimit()),
-            std::string::npos)
-      << first->OutputSoFar();
-  ASSERT_TRUE(folder_.Exists("BrumelISP.ini"));
-  const std::string ini = folder_.Read("BrumelISP.ini");
-
-  RunResult second = RunTool({"/I", "0", "/TEST:BUTTON"});
-  ASSERT_FALSE(second.Crashed()) << second.Describe();
-  EXPECT_EQ(second.out, "Encountered a sharing violation while accessing\n") << second.Describe();
-  EXPECT_EQ(second.exitCode, 1);
-  EXPECT_TRUE(first->Running()) << "the first copy was still polling";
-  EXPECT_EQ(folder_.Read("BrumelISP.ini"), ini);
-
-  EXPECT_EQ(first->Wait(DefaultTimeLimit()), 0) << first->OutputSoFar();
-  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
 }
 
 }  // namespace

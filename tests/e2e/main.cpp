@@ -1,6 +1,6 @@
 // brumel_e2e [gtest options] --e2e-mode=linux|wine --e2e-tool=PATH [--e2e-lock-holder=PATH]
 //            [--e2e-wine=PATH] [--e2e-wine-prefix=PATH] [--e2e-bench-dir=PATH] [--e2e-sim-dir=PATH]
-//            [--e2e-win-sim-dir=PATH] [--e2e-check-lock]
+//            [--e2e-win-sim-dir=PATH] [--e2e-share-peer=PATH] [--e2e-check-lock]
 // BRUMEL_E2E_KEEP=1 keeps the folders the cases ran in. With --e2e-check-lock no case runs: it
 // only tells whether another copy of the tool holds the machine-wide lock (exit code 1 if so).
 #include <gtest/gtest.h>
@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
       s.simDir = v;
     } else if (const char* v = value("--e2e-win-sim-dir=")) {
       s.winSimDir = v;
+    } else if (const char* v = value("--e2e-share-peer=")) {
+      s.sharePeer = v;
     } else if (arg == "--e2e-check-lock") {
       checkLock = true;
     } else {
@@ -58,8 +60,8 @@ int main(int argc, char** argv) {
     }
   }
   // The cases run in folders of their own: relative paths would point elsewhere there.
-  for (std::string* path :
-       {&s.tool, &s.lockHolder, &s.wine, &s.winePrefix, &s.benchDir, &s.simDir, &s.winSimDir}) {
+  for (std::string* path : {&s.tool, &s.lockHolder, &s.wine, &s.winePrefix, &s.benchDir, &s.simDir,
+                            &s.winSimDir, &s.sharePeer}) {
     if (!path->empty()) *path = std::filesystem::absolute(*path).string();
   }
   const char* keep = std::getenv("BRUMEL_E2E_KEEP");
