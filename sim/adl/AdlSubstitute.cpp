@@ -428,7 +428,8 @@ int LevelsGet(const char* entryPoint, bool gpu, void* context, int adapterIndex,
     Put32(at + 4, level.voltage);
     Put32(at + 8, level.enabled);
     Put32(at + 12, level.control);
-    levels += (k ? " " : "") + LevelText(at);
+    if (k) levels += ' ';
+    levels += LevelText(at);
   }
   Put32(r + 8, n);
   return t.Return(kOk, levels);
@@ -446,7 +447,8 @@ int LevelsSet(const char* entryPoint, bool gpu, void* context, int adapterIndex,
   for (int32_t k = 0; k < count; ++k) {
     const uint8_t* at = r + kLevelsHead + kLevelBytes * static_cast<size_t>(k);
     levels.push_back({Get32(at), Get32(at + 4), Get32(at + 8), Get32(at + 12)});
-    text += (k ? " " : "") + LevelText(at);
+    if (k) text += ' ';
+    text += LevelText(at);
   }
   const int32_t mode = Get32(r + 4);
   if (mode != kLevelsDefault && mode != kLevelsManual)
@@ -458,8 +460,8 @@ int LevelsSet(const char* entryPoint, bool gpu, void* context, int adapterIndex,
 std::string FanControlText(const uint8_t* r) {
   std::string text;
   for (int f = 0; f < brumel::sim::kFanControlFields; ++f) {
-    text += (f ? " " : "") + std::string(brumel::sim::kFanControlNames[f]) + "=" +
-            std::to_string(Get32(r + 4 * f));
+    if (f) text += ' ';
+    text += std::string(brumel::sim::kFanControlNames[f]) + "=" + std::to_string(Get32(r + 4 * f));
   }
   return text;
 }
@@ -936,8 +938,9 @@ int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, vo
     const int32_t value = Get32(at);
     const int32_t requested = Get32(at + 4);
     const int32_t reset = Get32(at + 8);
-    text += (k ? " " : "") + std::to_string(k) + "=" + std::to_string(value) + "/" +
-            std::to_string(requested) + "/" + std::to_string(reset);
+    if (k) text += ' ';
+    text += std::to_string(k) + "=" + std::to_string(value) + "/" + std::to_string(requested) +
+            "/" + std::to_string(reset);
     const brumel::sim::Od8Feature& f = t.now().od8[k];
     if (requested && !reset && (value < f.min || value > f.max) && refused.empty()) {
       refused = "feature " + std::to_string(k) + " value " + std::to_string(value) + " outside " +
@@ -965,7 +968,8 @@ int PLAT_LIBCALL ADL2_New_QueryPMLogData_Get(void* context, int adapterIndex, vo
     uint8_t* at = r + 4 + 8 * static_cast<size_t>(sensor);
     Put32(at, 1);
     Put32(at + 4, value);
-    text += (text.empty() ? "" : " ") + std::to_string(sensor) + ":" + std::to_string(value);
+    if (!text.empty()) text += ' ';
+    text += std::to_string(sensor) + ":" + std::to_string(value);
   }
   return t.Return(kOk, text);
 }
