@@ -252,23 +252,23 @@ bool TOD7VideoAdapter::UpdateSensors() {
 bool TOD7VideoAdapter::SetFanSpeed(int32_t percent) {
   if (!Valid) return false;
   const AdlContextHandle context = Adl->GetContext();
-  // Any negative percent returns the fans to automatic control; none is ever set to a fixed
-  // speed on the way.
+  // Any negative percent returns the fans to automatic control.
   const bool automatic = percent < 0;
 
   auto setSpeed = Adl->Entry<AdlEntry::ADL2_Overdrive5_FanSpeed_Set>();
   auto toDefault = Adl->Entry<AdlEntry::ADL2_Overdrive5_FanSpeedToDefault_Set>();
+  // On the way back to automatic control a controller is set to 0 % and then reset; without
+  // the reset that would leave its fans stopped, so then nothing is set at all.
+  const bool throughControllers = setSpeed && (!automatic || toDefault);
   for (const auto& controller : ThermalControllers) {
-    if (automatic) {
-      if (toDefault) toDefault(context, AdapterIndex, controller->Index);
-    } else if (setSpeed) {
-      ADLFanSpeedValue value{};
-      value.Size = static_cast<int32_t>(sizeof value);
-      value.SpeedType = kAdlFanSpeedTypePercent;
-      value.FanSpeed = percent;
-      value.Flags = kAdlFanSpeedFlagUserDefined;
-      setSpeed(context, AdapterIndex, controller->Index, &value);
-    }
+    if (!throughControllers) break;
+    ADLFanSpeedValue value{};
+    value.Size = static_cast<int32_t>(sizeof value);
+    value.SpeedType = kAdlFanSpeedTypePercent;
+    value.FanSpeed = automatic ? 0 : percent;
+    value.Flags = kAdlFanSpeedFlagUserDefined;
+    setSpeed(context, AdapterIndex, controller->Index, &value);
+    if (automatic) toDefault(context, AdapterIndex, controller->Index);
   }
 
   auto get = Adl->Entry<AdlEntry::ADL2_OverdriveN_FanControl_Get>();

@@ -332,9 +332,13 @@ TEST(OverdriveNAdapter, SetFanSpeed) {
         const auto sets = bench.fake.CallsOf("ADL2_Overdrive5_FanSpeed_Set");
         const auto resets = bench.fake.CallsOf("ADL2_Overdrive5_FanSpeedToDefault_Set");
         if (percent < 0) {
-          EXPECT_TRUE(sets.empty());
-          ASSERT_EQ(resets.size(), haveController && toDefault ? 1u : 0u);
-          if (!resets.empty()) {
+          // 0 % then the reset; without the reset no fixed speed at all.
+          const size_t expected = haveController && toDefault ? 1u : 0u;
+          ASSERT_EQ(sets.size(), expected);
+          ASSERT_EQ(resets.size(), expected);
+          if (expected) {
+            EXPECT_EQ(sets[0].controller, 1);
+            EXPECT_EQ(sets[0].record, (std::vector<int32_t>{16, 1, 0, 1}));
             EXPECT_EQ(resets[0].controller, 1);
           }
         } else {
@@ -363,8 +367,9 @@ TEST(OverdriveNAdapter, FanControlThatCannotBeReadIsNotSet) {
   bench.fake.Tuning().results["ADL2_OverdriveN_FanControl_Get"] = -1;
   EXPECT_TRUE(a->SetFanAuto());
   EXPECT_EQ(bench.fake.CountOf("ADL2_OverdriveN_FanControl_Set"), 0u);
+  const size_t sets = bench.fake.CountOf("ADL2_Overdrive5_FanSpeed_Set");
   EXPECT_TRUE(a->SetFanCurve(nullptr, 3));  // accepted and ignored
-  EXPECT_TRUE(bench.fake.CallsOf("ADL2_Overdrive5_FanSpeed_Set").empty());
+  EXPECT_EQ(bench.fake.CountOf("ADL2_Overdrive5_FanSpeed_Set"), sets);
 }
 
 TEST(OverdriveNAdapter, FanModeFromTheFirstControllerThatAnswers) {
