@@ -1,6 +1,34 @@
 #include "gpu/OD8VideoAdapter.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace brumel {
+
+namespace {
+
+constexpr double kPerTenKilohertz = 0.01;  // 10 kHz units -> MHz
+
+// Entries of the power-management log the sensors come from.
+constexpr int kLogGfxClock = 1;
+constexpr int kLogMemoryClock = 2;
+constexpr int kLogEdgeTemperature = 8;
+constexpr int kLogFanRpm = 14;
+constexpr int kLogGfxActivity = 19;
+constexpr int kLogHotspotTemperature = 27;
+
+// The five fan-curve speeds.
+constexpr int32_t kCurveSpeeds[] = {20, 22, 24, 26, 28};
+
+int32_t FeatureCount(int count) { return std::clamp(count, 0, kAdlOd8Features); }
+
+void Request(ADLOD8SetSetting& request, int32_t feature, int32_t value, int32_t reset) {
+  request.Entries[feature].Value = value;
+  request.Entries[feature].Requested = 1;
+  request.Entries[feature].Reset = reset;
+}
+
+}  // namespace
 
 TOD8VideoAdapter::TOD8VideoAdapter(int32_t adapterIndex) : IVideoAdapter(adapterIndex) { Start(); }
 
@@ -21,29 +49,259 @@ bool TOD8VideoAdapter::InitOverdrive() {
   return true;
 }
 
+bool TOD8VideoAdapter::FreeOverdrive() { return true; }
+
+void TOD8VideoAdapter::ReadInitSettings() {
+  InitSettings = ADLOD8InitSetting{};
+  InitSettings.Count = kAdlOd8Features;
+  if (!Valid) return;
+  const AdlContextHandle context = Adl->GetContext();
+  if (auto list = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_SettingX2_Get>()) {
+    int capabilities = 0;
+    int count = kAdlOd8Features;
+    ADLOD8SingleInitSetting* features = nullptr;
+    // A success that hands out no list is no success.
+    if (list(context, AdapterIndex, &capabilities, &count, &features) == kAdlOk && features) {
+      InitSettings.Count = FeatureCount(count);
+      InitSettings.OverdriveCapabilities = capabilities;
+      std::copy_n(features, InitSettings.Count, InitSettings.Features);
+    }
+    // The library made the list through the tool's allocation callback.
+    if (features) AdlMemoryFree(reinterpret_cast<void**>(&features));
+  } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_Setting_Get>()) {
+    if (record(context, AdapterIndex, &InitSettings) != kAdlOk) {
+      InitSettings = ADLOD8InitSetting{};
+      InitSettings.Count = kAdlOd8Features;
+    }
+    InitSettings.Count = FeatureCount(InitSettings.Count);
+  }
+}
+
+void TOD8VideoAdapter::ReadCurrentSettings(ADLOD8CurrentSetting& current) const {
+  current = ADLOD8CurrentSetting{};
+  current.Count = kAdlOd8Features;
+  if (!Valid) return;
+  const AdlContextHandle context = Adl->GetContext();
+  if (auto list = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_SettingX2_Get>()) {
+    int count = kAdlOd8Features;
+    int* values = nullptr;
+    if (list(context, AdapterIndex, &count, &values) == kAdlOk && values) {
+      current.Count = FeatureCount(count);
+      std::copy_n(values, current.Count, current.Values);
+    }
+    if (values) AdlMemoryFree(reinterpret_cast<void**>(&values));
+  } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_Setting_Get>()) {
+    if (record(context, AdapterIndex, &current) != kAdlOk) {
+      current = ADLOD8CurrentSetting{};
+      current.Count = kAdlOd8Features;
+    }
+    current.Count = FeatureCount(current.Count);
+  }
+}
+
 bool TOD8VideoAdapter::InitOverdrive8() {
-  // No setting can be tuned yet: the ranges say so and keep their unset values.
-  for (auto& [id, range] : SettingRanges) range->Supported = 0;
+  ReadInitSettings();
+  const struct {
+    _ADL_SETTING_ID id;
+    int32_t feature;
+    int32_t supported;
+  } map[] = {
+      {kSettingGpuClock, kOd8GfxClockMax, 1},
+      {kSettingMemoryClock, kOd8MemoryClockMax, 1},
+      {kSettingGpuVoltage, kOd8GfxVoltage1, 1},
+      {kSettingMemoryVoltage, kOd8GfxVoltage1, 0},
+      {kSettingFanSpeed, kOd8FanMinSpeed, 1},
+      {kSettingFanTemperature, kOd8FanTargetTemp, 1},
+      {kSettingPowerLimit, kOd8PowerPercentage, 1},
+      {kSettingTemperatureLimit, kOd8FanTargetTemp, 0},
+  };
+  for (const auto& m : map) {
+    const ADLOD8SingleInitSetting& feature = InitSettings.Features[m.feature];
+    ADL_ODRange& range = *SettingRanges[m.id];
+    range.Default = feature.DefaultValue;
+    range.Min = feature.MinValue;
+    range.Max = feature.MaxValue;
+    range.Supported = m.supported;
+    WidenRange(&range);
+  }
   return true;
 }
 
-bool TOD8VideoAdapter::FreeOverdrive() { return true; }
-bool TOD8VideoAdapter::UpdateSensors() { return false; }
-bool TOD8VideoAdapter::SetFanSpeed(int32_t) { return false; }
-bool TOD8VideoAdapter::SetFanCurve(const TCfgFanPoint*, int32_t) { return false; }
-bool TOD8VideoAdapter::SetFanAuto() { return SetFanSpeed(-1); }
-int32_t TOD8VideoAdapter::GetFanMode() { return 0; }
-
 ADL_ODRange* TOD8VideoAdapter::GetSettingRange(_ADL_SETTING_ID id) {
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  SettingRanges[kSettingGpuClock]->Current = current.Values[kOd8GfxFrequency3];
+  SettingRanges[kSettingMemoryClock]->Current = current.Values[kOd8MemoryClockMax];
+  SettingRanges[kSettingGpuVoltage]->Current = current.Values[kOd8GfxVoltage3];
+  SettingRanges[kSettingPowerLimit]->Current = current.Values[kOd8PowerPercentage];
+  SettingRanges[kSettingTemperatureLimit]->Current = current.Values[kOd8FanTargetTemp];
   if (static_cast<uint32_t>(id) >= static_cast<uint32_t>(kSettingCount)) return nullptr;
   return SettingRanges[id].get();
 }
 
-bool TOD8VideoAdapter::SetPowerLimit(int32_t, int32_t) { return false; }
-bool TOD8VideoAdapter::ResetPowerLimit() { return false; }
-bool TOD8VideoAdapter::SetClocks(int32_t, int32_t, int32_t, int32_t) { return false; }
-bool TOD8VideoAdapter::SetPerformanceOC() { return false; }
-bool TOD8VideoAdapter::SetPerformanceDefault() { return false; }
-bool TOD8VideoAdapter::SetPerformanceSilent() { return false; }
+bool TOD8VideoAdapter::UpdateSensors() {
+  if (!Valid) return false;
+  for (auto& [id, sensor] : Sensors) *sensor = _ADL_HwmValue{};
+  const AdlContextHandle context = Adl->GetContext();
+
+  if (auto query = Adl->Entry<AdlEntry::ADL2_New_QueryPMLogData_Get>()) {
+    ADLPMLogDataOutput log{};
+    if (query(context, AdapterIndex, &log) == kAdlOk) {
+      const struct {
+        int entry;
+        _ADL_HWM_ID sensor;
+      } map[] = {{kLogGfxClock, kHwmGpuCoreClock},
+                 {kLogMemoryClock, kHwmGpuMemoryClock},
+                 {kLogFanRpm, kHwmFanSpeedRpm},
+                 {kLogGfxActivity, kHwmGpuLoad}};
+      for (const auto& m : map) {
+        if (log.Sensors[m.entry].Supported) StoreSensor(m.sensor, log.Sensors[m.entry].Value);
+      }
+      if (log.Sensors[kLogEdgeTemperature].Supported)
+        StoreSensor(kHwmGpuTemperature, log.Sensors[kLogHotspotTemperature].Value);
+    }
+  }
+
+  if (auto vram = Adl->Entry<AdlEntry::ADL2_Adapter_VRAMUsage_Get>()) {
+    int usage = 0;
+    if (vram(context, AdapterIndex, &usage) == kAdlOk) StoreSensor(kHwmMemoryUsage, usage);
+  }
+  return true;
+}
+
+ADLOD8SetSetting TOD8VideoAdapter::EmptyRequest() {
+  ADLOD8SetSetting request{};
+  request.Count = kAdlOd8Features;
+  return request;
+}
+
+bool TOD8VideoAdapter::Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const {
+  if (!Valid) return false;
+  auto set = Adl->Entry<AdlEntry::ADL2_Overdrive8_Setting_Set>();
+  return set && set(Adl->GetContext(), AdapterIndex, &request, &current) == kAdlOk;
+}
+
+bool TOD8VideoAdapter::SetFanSpeed(int32_t percent) {
+  if (!Valid) return false;
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  const bool automatic = percent < 0;
+  const int32_t reset = automatic ? 1 : 0;
+  for (int32_t e = kOd8FanCurveFirst; e <= kOd8FanCurveLast; ++e)
+    Request(request, e, current.Values[e], reset);
+  for (int32_t e : kCurveSpeeds) Request(request, e, automatic ? DefaultOf(e) : percent, reset);
+
+  const int32_t capabilities = InitSettings.OverdriveCapabilities;
+  const auto& features = InitSettings.Features;
+  if (capabilities & kOd8CapFanTargetTemp) {
+    Request(request, kOd8FanTargetTemp,
+            automatic ? DefaultOf(kOd8FanTargetTemp) : features[kOd8FanTargetTemp].MinValue, reset);
+  }
+  if (capabilities & kOd8CapFanMinSpeed) {
+    Request(request, kOd8FanMinSpeed,
+            automatic ? DefaultOf(kOd8FanMinSpeed) : features[kOd8FanMinSpeed].MaxValue, reset);
+  }
+  if (capabilities & kOd8CapAcousticLimit) {
+    Request(request, kOd8FanAcousticLimit,
+            automatic ? DefaultOf(kOd8FanAcousticLimit) : features[kOd8FanAcousticLimit].MaxValue,
+            reset);
+  }
+  return Send(request, current);
+}
+
+bool TOD8VideoAdapter::SetFanCurve(const TCfgFanPoint* points, int32_t count) {
+  // A curve is five points; a shorter one would be read past its end.
+  if (!Valid || !points || count < kFanCurvePoints) return false;
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  for (int32_t e = kOd8FanCurveFirst; e <= kOd8FanCurveLast; ++e)
+    Request(request, e, current.Values[e], 0);
+  for (int32_t k = 0; k < kFanCurvePoints; ++k) {
+    Request(request, kOd8FanCurveFirst + 1 + 2 * k, points[k].FanSpeed, 0);
+    Request(request, kOd8FanCurveFirst + 2 * k, points[k].FanTemp, 0);
+  }
+  Send(request, current);
+  return true;
+}
+
+bool TOD8VideoAdapter::SetFanAuto() { return SetFanSpeed(-1); }
+
+int32_t TOD8VideoAdapter::GetFanMode() {
+  if (!Valid) return 0;
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  const int32_t first = current.Values[kCurveSpeeds[0]];
+  if (std::all_of(std::begin(kCurveSpeeds), std::end(kCurveSpeeds),
+                  [&](int32_t e) { return current.Values[e] == first; }))
+    return 1;
+  for (int32_t e = kOd8FanCurveFirst; e <= kOd8FanCurveLast; ++e) {
+    if (current.Values[e] != DefaultOf(e)) return 2;
+  }
+  return 0;
+}
+
+bool TOD8VideoAdapter::SetPowerLimit(int32_t, int32_t powerLimit) {
+  if (!Valid) return false;
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  if (InitSettings.OverdriveCapabilities & kOd8CapPowerLimit)
+    Request(request, kOd8PowerPercentage, powerLimit, 0);
+  return Send(request, current);
+}
+
+bool TOD8VideoAdapter::ResetPowerLimit() {
+  if (!Valid) return false;
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  if (InitSettings.OverdriveCapabilities & kOd8CapPowerLimit)
+    Request(request, kOd8PowerPercentage, DefaultOf(kOd8PowerPercentage), 1);
+  return Send(request, current);
+}
+
+bool TOD8VideoAdapter::SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t memoryClock,
+                                 int32_t) {
+  if (!Valid) return false;
+  const int32_t gpu = TruncToInt32OrUnset(gpuClock * kPerTenKilohertz);
+  const int32_t memory = TruncToInt32OrUnset(memoryClock * kPerTenKilohertz);
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  for (int32_t e = kOd8GfxClockMax; e <= kOd8MemoryClockMax; ++e)
+    Request(request, e, current.Values[e], 0);
+  const int32_t capabilities = InitSettings.OverdriveCapabilities;
+  if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
+    Request(request, kOd8GfxClockMax, gpu, 0);
+    Request(request, kOd8GfxFrequency3, gpu, 0);
+    Request(request, kOd8GfxVoltage3, gpuVoltage, 0);
+  }
+  if (capabilities & kOd8CapMemoryClockMax) Request(request, kOd8MemoryClockMax, memory, 0);
+  return Send(request, current);
+}
+
+bool TOD8VideoAdapter::SetPerformanceOC() { return ApplyPreset(true); }
+
+bool TOD8VideoAdapter::SetPerformanceSilent() { return ApplyPreset(false); }
+
+bool TOD8VideoAdapter::SetPerformanceDefault() {
+  if (!Valid) return false;
+  ResetPowerLimit();
+  ADLOD8CurrentSetting current;
+  ReadCurrentSettings(current);
+  ADLOD8SetSetting request = EmptyRequest();
+  for (int32_t e = kOd8GfxClockMax; e <= kOd8MemoryClockMax; ++e)
+    Request(request, e, current.Values[e], 0);
+  const int32_t capabilities = InitSettings.OverdriveCapabilities;
+  if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
+    for (int32_t e : {kOd8GfxClockMax, kOd8GfxFrequency3, kOd8GfxVoltage3})
+      Request(request, e, DefaultOf(e), 1);
+  }
+  if (capabilities & kOd8CapMemoryClockMax)
+    Request(request, kOd8MemoryClockMax, DefaultOf(kOd8MemoryClockMax), 1);
+  return Send(request, current);
+}
 
 }  // namespace brumel

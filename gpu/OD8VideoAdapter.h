@@ -1,10 +1,35 @@
-// Adapters of tuning generation 8 (the display library's Overdrive-8 interface). The tuning
-// operations are not wired to the library yet: every setting reads as unsupported and every
-// tuning operation fails, while the I2C transfers of the base class work.
+// Adapters of tuning generation 8: the display library's Overdrive-8 interface, where every
+// tunable value is one entry of a fixed feature table (initial settings with limits and
+// defaults, current values, and a set request that marks the entries to change or reset) and
+// the sensors come from one power-management log.
 #pragma once
 #include "gpu/VideoAdapter.h"
 
 namespace brumel {
+
+// Entries of the Overdrive-8 feature table the tool uses (index into every table).
+enum TOD8Feature : int32_t {
+  kOd8GfxClockMax = 0,        // OD8_GFXCLK_FMAX
+  kOd8GfxVoltage1 = 3,        // OD8_GFXCLK_VOLTAGE1
+  kOd8GfxFrequency3 = 6,      // OD8_GFXCLK_FREQ3
+  kOd8GfxVoltage3 = 7,        // OD8_GFXCLK_VOLTAGE3
+  kOd8MemoryClockMax = 8,     // OD8_UCLK_FMAX
+  kOd8PowerPercentage = 9,    // OD8_POWER_PERCENTAGE
+  kOd8FanMinSpeed = 10,       // OD8_FAN_MIN_SPEED
+  kOd8FanAcousticLimit = 11,  // OD8_FAN_ACOUSTIC_LIMIT
+  kOd8FanTargetTemp = 12,     // OD8_FAN_TARGET_TEMP
+  kOd8FanCurveFirst = 19,     // OD8_FAN_CURVE_TEMPERATURE_1; temperatures and speeds alternate
+  kOd8FanCurveLast = 28,      // OD8_FAN_CURVE_SPEED_5
+};
+
+// Capability bits of the initial settings.
+inline constexpr int32_t kOd8CapGfxClockLimits = 0x01;
+inline constexpr int32_t kOd8CapGfxCurve = 0x02;
+inline constexpr int32_t kOd8CapMemoryClockMax = 0x04;
+inline constexpr int32_t kOd8CapPowerLimit = 0x08;
+inline constexpr int32_t kOd8CapAcousticLimit = 0x10;
+inline constexpr int32_t kOd8CapFanMinSpeed = 0x20;
+inline constexpr int32_t kOd8CapFanTargetTemp = 0x40;
 
 class TOD8VideoAdapter : public IVideoAdapter {
  public:
@@ -16,6 +41,7 @@ class TOD8VideoAdapter : public IVideoAdapter {
   bool FreeOverdrive() override;
   bool UpdateSensors() override;
   bool SetFanSpeed(int32_t percent) override;
+  // Five points of (fan speed, temperature); fewer fail without a call.
   bool SetFanCurve(const TCfgFanPoint* points, int32_t count) override;
   bool SetFanAuto() override;
   int32_t GetFanMode() override;
@@ -30,8 +56,23 @@ class TOD8VideoAdapter : public IVideoAdapter {
   // Reads the initial settings and fills the setting ranges.
   virtual bool InitOverdrive8();
 
+  const ADLOD8InitSetting& GetInitSettings() const { return InitSettings; }
+  // Into InitSettings: zero-filled with 29 features when the library gives nothing.
+  void ReadInitSettings();
+  // The current values; all 0 (with 29 features) when the library gives nothing.
+  void ReadCurrentSettings(ADLOD8CurrentSetting& current) const;
+
+  static constexpr int32_t kFanCurvePoints = 5;
+
  private:
   void Start();
+  // A request with the number of features set and every entry cleared.
+  static ADLOD8SetSetting EmptyRequest();
+  // Sends the request with the current values it was made from; true when the library took it.
+  bool Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const;
+  int32_t DefaultOf(int32_t feature) const { return InitSettings.Features[feature].DefaultValue; }
+
+  ADLOD8InitSetting InitSettings{};
 };
 
 }  // namespace brumel

@@ -1,7 +1,10 @@
 #include "gpu/VideoAdapter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -138,6 +141,107 @@ bool IVideoAdapter::WidenRange(ADL_ODRange* range) {
   if (range->Max < range->Default) range->Max = range->Default;
   if (range->Min > range->Default) range->Min = range->Default;
   return true;
+}
+
+// ---- presets ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint16_t kPresetColour = 10;
+
+template <size_t N>
+bool InGroup(const uint32_t (&group)[N], uint32_t subsystem) {
+  return std::find(std::begin(group), std::end(group), subsystem) != std::end(group);
+}
+
+// The value in the general float format ("1.04" for the single nearest 1.04).
+std::string FactorText(float factor) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(factor));
+  return text;
+}
+
+// trunc(value x factor), the product in single precision.
+int32_t ScaleSingle(int32_t value, float factor) {
+  const float product = static_cast<float>(value) * factor;
+  return TruncToInt32OrUnset(static_cast<double>(product));
+}
+
+// A clock in MHz as 10 kHz units.
+int32_t TenKilohertz(int32_t megahertz) {
+  return TruncToInt32OrUnset(static_cast<double>(megahertz) * 100.0);
+}
+
+}  // namespace
+
+bool IVideoAdapter::PresetFactors(float* ocGpu, float* ocMemory, float* ocPower, float* silentGpu,
+                                  float* silentMemory, float* silentPower) const {
+  if (!ocGpu || !ocMemory || !ocPower || !silentGpu || !silentMemory || !silentPower) return false;
+  *ocGpu = 1.04f;
+  *ocMemory = 1.004f;
+  *ocPower = 50.0f;
+  *silentGpu = 0.96f;
+  *silentMemory = 0.996f;
+  *silentPower = -15.0f;
+  if (InGroup(kPresetGroupA, SubsystemId)) {
+    *ocGpu = 1.02f;
+    *ocMemory = 1.02f;
+    *ocPower = 15.0f;
+    *silentGpu = 0.98f;
+    *silentMemory = 0.98f;
+    *silentPower = -15.0f;
+  } else if (InGroup(kPresetGroupB, SubsystemId)) {
+    *ocGpu = 1.02f;
+    *ocMemory = 1.004f;
+    *ocPower = 20.0f;
+    *silentGpu = 0.98f;
+    *silentMemory = 1.0f;
+    *silentPower = -20.0f;
+  } else if (InGroup(kPresetGroupC, SubsystemId)) {
+    *ocGpu = 1.02f;
+    *silentGpu = 0.98f;
+  }
+  return true;
+}
+
+bool IVideoAdapter::ApplyPreset(bool overclock) {
+  if (!Valid) return false;
+  const char* label = overclock ? "SetPerformanceOC" : "SetPerformanceSilent";
+  float ocGpu = 0, ocMemory = 0, ocPower = 0, silentGpu = 0, silentMemory = 0, silentPower = 0;
+  PresetFactors(&ocGpu, &ocMemory, &ocPower, &silentGpu, &silentMemory, &silentPower);
+  const float gpuFactor = overclock ? ocGpu : silentGpu;
+  const float memoryFactor = overclock ? ocMemory : silentMemory;
+  Log(label, "GpuClock=" + FactorText(gpuFactor) + ", MemClock=" + FactorText(memoryFactor),
+      kPresetColour);
+
+  // Each reading refreshes the current values first.
+  const auto read = [this](_ADL_SETTING_ID id, double ADL_ODRange::*field) {
+    const ADL_ODRange* range = GetSettingRange(id);
+    return range ? TruncToInt32OrUnset(range->*field) : -1;
+  };
+  int32_t gpuClock = read(kSettingGpuClock, &ADL_ODRange::Default);
+  const int32_t gpuVoltage = read(kSettingGpuVoltage, &ADL_ODRange::Default);
+  int32_t memoryClock = read(kSettingMemoryClock, &ADL_ODRange::Default);
+  const int32_t memoryVoltage = read(kSettingMemoryVoltage, &ADL_ODRange::Default);
+  const int32_t temperature = read(kSettingTemperatureLimit, &ADL_ODRange::Default);
+  const int32_t powerMax = read(kSettingPowerLimit, &ADL_ODRange::Max);
+  const int32_t powerMin = read(kSettingPowerLimit, &ADL_ODRange::Min);
+
+  if (static_cast<float>(powerMax) < ocPower) ocPower = static_cast<float>(powerMax);
+  if (static_cast<float>(powerMin) > silentPower) silentPower = static_cast<float>(powerMin);
+  SetPowerLimit(temperature,
+                TruncToInt32OrUnset(static_cast<double>(overclock ? ocPower : silentPower)));
+
+  gpuClock = ScaleSingle(gpuClock, gpuFactor);
+  memoryClock = ScaleSingle(memoryClock, memoryFactor);
+  Log(label, "GpuClock=" + std::to_string(gpuClock) + ", MemClock=" + std::to_string(memoryClock),
+      kPresetColour);
+  SetClocks(TenKilohertz(gpuClock), gpuVoltage, TenKilohertz(memoryClock), memoryVoltage);
+  return true;
+}
+
+void IVideoAdapter::Log(const std::string& label, const std::string& value, uint16_t colour) const {
+  if (Adl) Adl->Log(label, value, colour);
 }
 
 bool IVideoAdapter::I2CTransfer(uint8_t address, uint8_t offset, uint8_t* buffer, int32_t size,

@@ -161,6 +161,11 @@ class IVideoAdapter : public TBaseVideoAdapter {
   // Widens the range so that it holds its default; false only for a null range.
   static bool WidenRange(ADL_ODRange* range);
 
+  // The factors of the two presets for this card: the default row, or the row of the card's
+  // group (by SubsystemId). Powers are percent. False only when an output is missing.
+  bool PresetFactors(float* ocGpu, float* ocMemory, float* ocPower, float* silentGpu,
+                     float* silentMemory, float* silentPower) const;
+
   static constexpr int32_t kDefaultI2cLine = 4;
   static constexpr int32_t kMaxBlockWrite = 255;
 
@@ -168,6 +173,13 @@ class IVideoAdapter : public TBaseVideoAdapter {
   int32_t OverdriveVersion = 0;
   ADL_HwmValues Sensors;
   TODSettingValues SettingRanges;
+
+ protected:
+  // The steps both presets share, over the class's own GetSettingRange, SetPowerLimit and
+  // SetClocks; overclock or quiet. False only when the adapter is not valid.
+  bool ApplyPreset(bool overclock);
+  // One diagnostic line through the display library's log (the debug console).
+  void Log(const std::string& label, const std::string& value, uint16_t colour) const;
 
  private:
   bool I2CTransfer(uint8_t address, uint8_t offset, uint8_t* buffer, int32_t size, int32_t line,
@@ -178,5 +190,12 @@ class IVideoAdapter : public TBaseVideoAdapter {
 // A double of the library as a 32-bit integer (truncated toward zero); NaN and values outside
 // the 32-bit range give -1, the "not set" value of the configuration file.
 int32_t TruncToInt32OrUnset(double value);
+
+// Cards whose presets differ from the default row, by their PCI subsystem value (subsystem
+// vendor id low, subsystem id high): two and three cards of the maker's own, and one
+// reference card, whose row changes the clock factors only.
+inline constexpr uint32_t kPresetGroupA[] = {0x04371DA2u, 0x04381DA2u};
+inline constexpr uint32_t kPresetGroupB[] = {0x23141682u, 0x23151682u, 0x23161682u};
+inline constexpr uint32_t kPresetGroupC[] = {0x0E3A1002u};
 
 }  // namespace brumel

@@ -2,7 +2,9 @@
 // graphics cards of the scenario named by BRUMEL_SIM_SCENARIO, each with the simulated LED
 // controller on its I2C lines. An I2C write of d + 5 bytes to the controller (the register
 // byte first) is one ISP request of the controller model; an I2C read of r + 4 bytes from
-// register 0 returns the start of its reply. Every call is logged to BRUMEL_SIM_LOG.
+// register 0 returns the start of its reply. Each card also has the tuning values of the
+// scenario (Overdrive-N, thermal controllers, Overdrive-8, power-management log), which the set
+// calls change. Every call is logged to BRUMEL_SIM_LOG, a set call with its whole record.
 //
 // The records are read and written byte by byte at the library's offsets, independently of the
 // tool's own declarations, so a layout mistake on either side shows. State is per process.
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,9 +33,12 @@ namespace {
 using brumel::sim::CardPlan;
 using brumel::sim::ControllerModel;
 using brumel::sim::HexBytes;
+using brumel::sim::kOd8Features;
 using brumel::sim::kPacketBytes;
+using brumel::sim::OdnLevel;
 using brumel::sim::Packet;
 using brumel::sim::Scenario;
+using brumel::sim::TuningPlan;
 using Clock = std::chrono::steady_clock;
 
 // Adapter information record.
@@ -64,15 +70,53 @@ constexpr int kBadAdapter = -5;
 constexpr int kNotSupported = -8;
 constexpr int kNullPointer = -9;
 
+// Overdrive-N records: capabilities (maximum levels, then ten ranges of five values from 8);
+// performance levels (size, mode, number of levels, then 16 bytes per level); fan control
+// (eight values); power limit (mode, TDP limit, maximum operating temperature); performance
+// status (core and memory clock at 0 and 4, activity at 24).
+constexpr size_t kCapabilitiesBytes = 208;
+constexpr size_t kCapabilitiesRanges = 8;
+constexpr size_t kRangeBytes = 20;
+constexpr size_t kLevelsHead = 12;
+constexpr size_t kLevelBytes = 16;
+constexpr int32_t kMaxLevels = 256;
+constexpr int32_t kLevelsCurrent = 0;
+constexpr int32_t kLevelsDefault = 1;
+constexpr int32_t kLevelsManual = 3;
+constexpr size_t kPowerLimitBytes = 12;
+constexpr size_t kStatusBytes = 72;
+constexpr size_t kStatusActivity = 24;
+// Overdrive 5: thermal controller (size, domain, domain index, flags), fan speed value (size,
+// speed type, fan speed, flags).
+constexpr int32_t kThermalBytes = 16;
+constexpr int32_t kFanSpeedBytes = 16;
+constexpr int kNoMoreControllers = -100;
+// Overdrive 8: initial settings (count, capabilities, then 29 entries of feature id, minimum,
+// maximum, default); current settings (count, 29 values); set request (count, then 29 entries
+// of value, requested, reset); power-management log (size, then 256 entries of supported,
+// value).
+constexpr size_t kOd8InitBytes = 8 + 16 * kOd8Features;
+constexpr size_t kOd8CurrentBytes = 4 + 4 * kOd8Features;
+constexpr size_t kPmLogSensors = 256;
+constexpr int32_t kPmLogBytes = 4 + 8 * kPmLogSensors;
+constexpr int32_t kTemperatureGpu = 1;
+
 // A read waiting for a slow reply gives up after this long.
 constexpr int kReplyWaitCapMs = 10000;
 
 using AllocCallback = void*(PLAT_LIBCALL*)(int);
 
 struct Card {
-  Card(const CardPlan& s, const Scenario& scenario) : plan(s), model(scenario) {}
+  Card(const CardPlan& s, const Scenario& scenario) : plan(s), model(scenario), now(s.tuning) {
+    // The current tables start as the defaults unless the scenario gives them.
+    if (now.gpuCurrent.empty()) now.gpuCurrent = now.gpuDefault;
+    if (now.memoryCurrent.empty()) now.memoryCurrent = now.memoryDefault;
+  }
   CardPlan plan;
   ControllerModel model;
+  TuningPlan now;  // the tuning values as the set calls left them
+  // Calls of each entry point on each library adapter index, for the card's result rules.
+  std::map<std::pair<std::string, int>, uint32_t> calls;
   bool gone = false;
   bool hasReply = false;  // the reply to the last write, until the next write
   Packet reply{};
@@ -175,14 +219,33 @@ Card* CardOf(Display& d, int adapterIndex) {
   return card < d.cards.size() ? d.cards[card].get() : nullptr;
 }
 
-// The checks every call on an adapter makes, in order: the result to return at once, or
-// nothing when the call may go on.
-std::optional<int> Refuse(Display& d, const char* entryPoint, const void* context,
-                          int adapterIndex) {
-  if (const auto forced = Forced(d, entryPoint)) return forced;
-  if (!KnownContext(d, context)) return kNotInitialised;
-  if (!CardOf(d, adapterIndex)) return kBadAdapter;
+// The result a rule of the card forces for this call of the entry point on that adapter; the
+// call is counted.
+std::optional<int> CardForced(Card& card, const char* entryPoint, int adapterIndex,
+                              std::string* why) {
+  const uint32_t n = ++card.calls[{entryPoint, adapterIndex}];
+  for (const brumel::sim::ResultRule& rule : card.plan.tuning.results) {
+    if (rule.entryPoint != entryPoint || (rule.adapter >= 0 && rule.adapter != adapterIndex) ||
+        n < rule.from || (rule.count != 0 && n - rule.from >= rule.count))
+      continue;
+    if (why) *why = "forced by scenario (call " + std::to_string(n) + ")";
+    return rule.result;
+  }
   return std::nullopt;
+}
+
+// The checks every call on an adapter makes, in order: the result to return at once (and why,
+// when there is more to say than the code), or nothing when the call may go on.
+std::optional<int> Refuse(Display& d, const char* entryPoint, const void* context, int adapterIndex,
+                          std::string* why = nullptr) {
+  if (const auto forced = Forced(d, entryPoint)) {
+    if (why) *why = "forced by scenario";
+    return forced;
+  }
+  if (!KnownContext(d, context)) return kNotInitialised;
+  Card* card = CardOf(d, adapterIndex);
+  if (!card) return kBadAdapter;
+  return CardForced(*card, entryPoint, adapterIndex, why);
 }
 
 // (Re)builds the cards from the scenario; false with a notice when it cannot be read.
@@ -202,16 +265,6 @@ bool LoadScenario(Display& d) {
   for (const CardPlan& p : d.scenario.display.cards)
     d.cards.push_back(std::make_unique<Card>(p, d.scenario));
   return true;
-}
-
-// Entry points of the tuning interfaces: not described by the scenario yet.
-int Unsupported(const char* entryPoint, void* context, int adapterIndex) {
-  Display& d = GetDisplay();
-  std::lock_guard<std::mutex> hold(d.lock);
-  Call call(entryPoint);
-  call.Add("adapter", adapterIndex);
-  if (const auto stop = Refuse(d, entryPoint, context, adapterIndex)) return call.Return(*stop);
-  return call.Return(kNotSupported, "not described by the scenario");
 }
 
 int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex,
@@ -245,6 +298,9 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
   }
   Card* card = CardOf(d, adapterIndex);
   if (!card) return call.Return(kBadAdapter);
+  std::string why;
+  if (const auto forced = CardForced(*card, "ADL2_Display_WriteAndReadI2C", adapterIndex, &why))
+    return call.Return(*forced, why);
   if (action != kI2cRead && action != kI2cWrite) return call.Return(kBadParameter, "action");
   if (dataSize < 0 || dataSize > kMaxI2cData) return call.Return(kBadParameter, "data size");
   if (dataSize > 0 && !data) return call.Return(kNullPointer, "no data buffer");
@@ -292,6 +348,181 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
     data[i] = at < kPacketBytes ? card->reply[at] : 0;
   }
   return call.Return(kOk, HexBytes(data, static_cast<size_t>(dataSize)));
+}
+
+// ---- tuning interfaces -----------------------------------------------------------------
+
+// A tuning call: the display locked, the call's log line started, and the card once the
+// common checks passed.
+class Tuning {
+ public:
+  Tuning(const char* entryPoint, void* context, int adapterIndex)
+      : d_(GetDisplay()), hold_(d_.lock), call_(entryPoint) {
+    call_.Add("adapter", adapterIndex);
+    std::string why;
+    if (const auto stop = Refuse(d_, entryPoint, context, adapterIndex, &why)) {
+      stop_ = *stop;
+      why_ = why;
+    } else {
+      card_ = CardOf(d_, adapterIndex);
+    }
+  }
+  // The result to return at once (logged), or nothing when the call goes on.
+  std::optional<int> Stopped() {
+    if (!stop_) return std::nullopt;
+    return call_.Return(*stop_, why_);
+  }
+  Call& call() { return call_; }
+  Card& card() { return *card_; }
+  TuningPlan& now() { return card_->now; }
+  Display& display() { return d_; }
+  int Return(int result, const std::string& detail = std::string()) {
+    return call_.Return(result, detail);
+  }
+
+ private:
+  Display& d_;
+  std::lock_guard<std::mutex> hold_;
+  Call call_;
+  Card* card_ = nullptr;
+  std::optional<int> stop_;
+  std::string why_;
+};
+
+std::string LevelText(const uint8_t* at) {
+  return std::to_string(Get32(at)) + "/" + std::to_string(Get32(at + 4)) + "/" +
+         std::to_string(Get32(at + 8)) + "/" + std::to_string(Get32(at + 12));
+}
+
+// The size field of a levels record must be that of its number of levels.
+std::optional<int> CheckLevels(Tuning& t, const uint8_t* r, int32_t& count) {
+  const int32_t size = Get32(r);
+  count = Get32(r + 8);
+  t.call().Add("size", size).Add("mode", Get32(r + 4)).Add("levels", count);
+  const int64_t expected = static_cast<int64_t>(kLevelsHead) + int64_t{kLevelBytes} * count;
+  if (count < 1 || count > kMaxLevels || size != expected) {
+    return t.Return(kBadSize, "size field " + std::to_string(size) + " does not hold " +
+                                  std::to_string(count) + " levels");
+  }
+  return std::nullopt;
+}
+
+int LevelsGet(const char* entryPoint, bool gpu, void* context, int adapterIndex, void* record) {
+  Tuning t(entryPoint, context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  int32_t count = 0;
+  if (const auto bad = CheckLevels(t, r, count)) return *bad;
+  const int32_t mode = Get32(r + 4);
+  if (mode != kLevelsCurrent && mode != kLevelsDefault) return t.Return(kBadParameter, "mode");
+  const std::vector<OdnLevel>& table = mode == kLevelsCurrent
+                                           ? (gpu ? t.now().gpuCurrent : t.now().memoryCurrent)
+                                           : (gpu ? t.now().gpuDefault : t.now().memoryDefault);
+  const int32_t n = std::min(count, static_cast<int32_t>(table.size()));
+  std::string levels;
+  for (int32_t k = 0; k < n; ++k) {
+    uint8_t* at = r + kLevelsHead + kLevelBytes * static_cast<size_t>(k);
+    const OdnLevel& level = table[static_cast<size_t>(k)];
+    Put32(at, level.clock);
+    Put32(at + 4, level.voltage);
+    Put32(at + 8, level.enabled);
+    Put32(at + 12, level.control);
+    if (k) levels += ' ';
+    levels += LevelText(at);
+  }
+  Put32(r + 8, n);
+  return t.Return(kOk, levels);
+}
+
+int LevelsSet(const char* entryPoint, bool gpu, void* context, int adapterIndex, void* record) {
+  Tuning t(entryPoint, context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  const auto* r = static_cast<const uint8_t*>(record);
+  int32_t count = 0;
+  if (const auto bad = CheckLevels(t, r, count)) return *bad;
+  std::vector<OdnLevel> levels;
+  std::string text;
+  for (int32_t k = 0; k < count; ++k) {
+    const uint8_t* at = r + kLevelsHead + kLevelBytes * static_cast<size_t>(k);
+    levels.push_back({Get32(at), Get32(at + 4), Get32(at + 8), Get32(at + 12)});
+    if (k) text += ' ';
+    text += LevelText(at);
+  }
+  const int32_t mode = Get32(r + 4);
+  if (mode != kLevelsDefault && mode != kLevelsManual)
+    return t.Return(kBadParameter, text + " | mode");
+  (gpu ? t.now().gpuCurrent : t.now().memoryCurrent) = std::move(levels);
+  return t.Return(kOk, text);
+}
+
+std::string FanControlText(const uint8_t* r) {
+  std::string text;
+  for (int f = 0; f < brumel::sim::kFanControlFields; ++f) {
+    if (f) text += ' ';
+    text += std::string(brumel::sim::kFanControlNames[f]) + "=" + std::to_string(Get32(r + 4 * f));
+  }
+  return text;
+}
+
+std::string PowerLimitText(const uint8_t* r) {
+  return "Mode=" + std::to_string(Get32(r)) + " TDPLimit=" + std::to_string(Get32(r + 4)) +
+         " MaxOperatingTemperature=" + std::to_string(Get32(r + 8));
+}
+
+// A thermal controller the card has; refused (logged) otherwise.
+std::optional<int> CheckController(Tuning& t, int controller) {
+  t.call().Add("controller", controller);
+  if (controller < 0 || static_cast<size_t>(controller) >= t.now().thermalDomains.size())
+    return t.Return(kBadParameter, "no thermal controller " + std::to_string(controller));
+  return std::nullopt;
+}
+
+std::optional<int> CheckFanSpeedValue(Tuning& t, const uint8_t* r) {
+  const int32_t size = Get32(r);
+  if (size != kFanSpeedBytes) {
+    return t.Return(kBadSize, "size field " + std::to_string(size) + ", expected " +
+                                  std::to_string(kFanSpeedBytes));
+  }
+  return std::nullopt;
+}
+
+// The value of a per-controller list: missing entries repeat the last one given.
+int32_t PerController(const std::vector<int32_t>& values, int controller) {
+  if (values.empty()) return 0;
+  return values[std::min(static_cast<size_t>(controller), values.size() - 1)];
+}
+
+// The value a controller reports or was set to.
+int32_t& ControllerValue(std::vector<int32_t>& values, size_t controllers, int controller) {
+  if (values.size() < controllers) {
+    const int32_t last = values.empty() ? 0 : values.back();
+    values.resize(controllers, last);
+  }
+  return values[static_cast<size_t>(controller)];
+}
+
+// Hands out a block made through the caller's allocation callback.
+void* HandOut(Display& d, size_t bytes) {
+  if (!d.alloc || bytes > static_cast<size_t>(INT32_MAX)) return nullptr;
+  return d.alloc(static_cast<int>(bytes));
+}
+
+std::optional<int> CheckOd8Count(Tuning& t, int32_t count, const char* what) {
+  if (count != kOd8Features) {
+    return t.Return(kBadSize, std::string(what) + " " + std::to_string(count) + ", expected " +
+                                  std::to_string(kOd8Features));
+  }
+  return std::nullopt;
+}
+
+void PutOd8Feature(uint8_t* at, const TuningPlan& plan, int k) {
+  const bool known = k >= 0 && k < kOd8Features;
+  Put32(at, k);
+  Put32(at + 4, known ? plan.od8[k].min : 0);
+  Put32(at + 8, known ? plan.od8[k].max : 0);
+  Put32(at + 12, known ? plan.od8[k].def : 0);
 }
 
 }  // namespace
@@ -375,8 +606,9 @@ int PLAT_LIBCALL ADL2_Adapter_Active_Get(void* context, int adapterIndex, int* a
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Adapter_Active_Get");
   call.Add("adapter", adapterIndex);
-  if (const auto stop = Refuse(d, "ADL2_Adapter_Active_Get", context, adapterIndex))
-    return call.Return(*stop);
+  std::string why;
+  if (const auto stop = Refuse(d, "ADL2_Adapter_Active_Get", context, adapterIndex, &why))
+    return call.Return(*stop, why);
   if (!active) return call.Return(kNullPointer);
   *active = 1;
   return call.Return(kOk, "active 1");
@@ -388,8 +620,9 @@ int PLAT_LIBCALL ADL2_Overdrive_Caps(void* context, int adapterIndex, int* suppo
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Overdrive_Caps");
   call.Add("adapter", adapterIndex);
-  if (const auto stop = Refuse(d, "ADL2_Overdrive_Caps", context, adapterIndex))
-    return call.Return(*stop);
+  std::string why;
+  if (const auto stop = Refuse(d, "ADL2_Overdrive_Caps", context, adapterIndex, &why))
+    return call.Return(*stop, why);
   if (!supported || !enabled || !version) return call.Return(kNullPointer);
   *supported = 1;
   *enabled = 1;
@@ -402,8 +635,9 @@ int PLAT_LIBCALL ADL2_Adapter_MemoryInfo_Get(void* context, int adapterIndex, vo
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Adapter_MemoryInfo_Get");
   call.Add("adapter", adapterIndex);
-  if (const auto stop = Refuse(d, "ADL2_Adapter_MemoryInfo_Get", context, adapterIndex))
-    return call.Return(*stop);
+  std::string why;
+  if (const auto stop = Refuse(d, "ADL2_Adapter_MemoryInfo_Get", context, adapterIndex, &why))
+    return call.Return(*stop, why);
   if (!info) return call.Return(kNullPointer);
   std::memset(info, 0, kMemoryInfoBytes);
   return call.Return(kOk);
@@ -414,8 +648,9 @@ int PLAT_LIBCALL ADL2_Adapter_VideoBiosInfo_Get(void* context, int adapterIndex,
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Adapter_VideoBiosInfo_Get");
   call.Add("adapter", adapterIndex);
-  if (const auto stop = Refuse(d, "ADL2_Adapter_VideoBiosInfo_Get", context, adapterIndex))
-    return call.Return(*stop);
+  std::string why;
+  if (const auto stop = Refuse(d, "ADL2_Adapter_VideoBiosInfo_Get", context, adapterIndex, &why))
+    return call.Return(*stop, why);
   if (!info) return call.Return(kNullPointer);
   auto* bytes = static_cast<uint8_t*>(info);
   std::memset(bytes, 0, kBiosInfoBytes);
@@ -436,34 +671,307 @@ int PLAT_LIBCALL ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, v
   return I2cTransfer(d, hold, adapterIndex, static_cast<uint8_t*>(request));
 }
 
-#define BRUMEL_SIM_UNSUPPORTED(name, ...)                               \
-  int PLAT_LIBCALL name(void* context, int adapterIndex, __VA_ARGS__) { \
-    return Unsupported(#name, context, adapterIndex);                   \
+int PLAT_LIBCALL ADL2_OverdriveN_CapabilitiesX2_Get(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_OverdriveN_CapabilitiesX2_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  std::memset(r, 0, kCapabilitiesBytes);
+  Put32(r, t.now().maxLevels);
+  for (int i = 0; i < brumel::sim::kOdnRanges; ++i) {
+    uint8_t* at = r + kCapabilitiesRanges + kRangeBytes * static_cast<size_t>(i);
+    const brumel::sim::OdnRange& range = t.now().ranges[i];
+    Put32(at, range.mode);
+    Put32(at + 4, range.min);
+    Put32(at + 8, range.max);
+    Put32(at + 12, range.step);
+    Put32(at + 16, range.def);
   }
+  return t.Return(kOk, "levels " + std::to_string(t.now().maxLevels));
+}
 
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_CapabilitiesX2_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_PerformanceStatus_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_SystemClocksX2_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_SystemClocksX2_Set, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_MemoryClocksX2_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_MemoryClocksX2_Set, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_FanControl_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_FanControl_Set, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_PowerLimit_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_PowerLimit_Set, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_OverdriveN_Temperature_Get, int, int*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive5_ThermalDevices_Enum, int, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive5_FanSpeed_Get, int, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive5_FanSpeed_Set, int, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive5_FanSpeedToDefault_Set, int)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Adapter_VRAMUsage_Get, int*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive8_Init_SettingX2_Get, int*, int*, void**)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive8_Current_SettingX2_Get, int*, int**)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive8_Init_Setting_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive8_Current_Setting_Get, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_Overdrive8_Setting_Set, void*, void*)
-BRUMEL_SIM_UNSUPPORTED(ADL2_New_QueryPMLogData_Get, void*)
+int PLAT_LIBCALL ADL2_OverdriveN_SystemClocksX2_Get(void* context, int adapterIndex, void* r) {
+  return LevelsGet("ADL2_OverdriveN_SystemClocksX2_Get", true, context, adapterIndex, r);
+}
+int PLAT_LIBCALL ADL2_OverdriveN_SystemClocksX2_Set(void* context, int adapterIndex, void* r) {
+  return LevelsSet("ADL2_OverdriveN_SystemClocksX2_Set", true, context, adapterIndex, r);
+}
+int PLAT_LIBCALL ADL2_OverdriveN_MemoryClocksX2_Get(void* context, int adapterIndex, void* r) {
+  return LevelsGet("ADL2_OverdriveN_MemoryClocksX2_Get", false, context, adapterIndex, r);
+}
+int PLAT_LIBCALL ADL2_OverdriveN_MemoryClocksX2_Set(void* context, int adapterIndex, void* r) {
+  return LevelsSet("ADL2_OverdriveN_MemoryClocksX2_Set", false, context, adapterIndex, r);
+}
 
-#undef BRUMEL_SIM_UNSUPPORTED
+int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_OverdriveN_FanControl_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  for (int f = 0; f < brumel::sim::kFanControlFields; ++f) Put32(r + 4 * f, t.now().fanControl[f]);
+  return t.Return(kOk, FanControlText(r));
+}
+
+int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_OverdriveN_FanControl_Set", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  const auto* r = static_cast<const uint8_t*>(record);
+  for (int f = 0; f < brumel::sim::kFanControlFields; ++f) t.now().fanControl[f] = Get32(r + 4 * f);
+  return t.Return(kOk, FanControlText(r));
+}
+
+int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_OverdriveN_PowerLimit_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  Put32(r, t.now().powerMode);
+  Put32(r + 4, t.now().tdpLimit);
+  Put32(r + 8, t.now().maxOperatingTemperature);
+  return t.Return(kOk, PowerLimitText(r));
+}
+
+int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_OverdriveN_PowerLimit_Set", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  const auto* r = static_cast<const uint8_t*>(record);
+  const std::string text = PowerLimitText(r);
+  TuningPlan& now = t.now();
+  switch (Get32(r)) {
+    case 1:  // back to the defaults
+      now.powerMode = 1;
+      now.tdpLimit = now.ranges[brumel::sim::kOdnPower].def;
+      now.maxOperatingTemperature = now.ranges[brumel::sim::kOdnPowerTuneTemperature].def;
+      break;
+    case 3:
+      now.powerMode = 3;
+      now.tdpLimit = Get32(r + 4);
+      now.maxOperatingTemperature = Get32(r + 8);
+      break;
+    default:
+      return t.Return(kBadParameter, text + " | mode");
+  }
+  return t.Return(kOk, text);
+}
+
+int PLAT_LIBCALL ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex, int type,
+                                                 int* value) {
+  Tuning t("ADL2_OverdriveN_Temperature_Get", context, adapterIndex);
+  t.call().Add("type", type);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!value) return t.Return(kNullPointer);
+  if (type != kTemperatureGpu) return t.Return(kNotSupported, "temperature type");
+  *value = t.now().temperature;
+  return t.Return(kOk, std::to_string(*value));
+}
+
+int PLAT_LIBCALL ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapterIndex,
+                                                       void* record) {
+  Tuning t("ADL2_OverdriveN_PerformanceStatus_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  std::memset(r, 0, kStatusBytes);
+  Put32(r, t.now().coreClock);
+  Put32(r + 4, t.now().memoryClock);
+  Put32(r + kStatusActivity, t.now().gpuActivity);
+  return t.Return(kOk, "CoreClock=" + std::to_string(t.now().coreClock) +
+                           " MemoryClock=" + std::to_string(t.now().memoryClock) +
+                           " GPUActivity=" + std::to_string(t.now().gpuActivity));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterIndex,
+                                                     int controller, void* record) {
+  Tuning t("ADL2_Overdrive5_ThermalDevices_Enum", context, adapterIndex);
+  t.call().Add("controller", controller);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  const int32_t size = Get32(r);
+  if (size != kThermalBytes) {
+    return t.Return(kBadSize, "size field " + std::to_string(size) + ", expected " +
+                                  std::to_string(kThermalBytes));
+  }
+  const std::vector<int32_t>& domains = t.now().thermalDomains;
+  if (controller < 0 || static_cast<size_t>(controller) >= domains.size())
+    return t.Return(kNoMoreControllers, "past the last controller");
+  const int32_t domain = domains[static_cast<size_t>(controller)];
+  Put32(r + 4, domain);
+  Put32(r + 8, controller);
+  Put32(r + 12, 0);
+  return t.Return(kOk, "domain " + std::to_string(domain));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Get(void* context, int adapterIndex, int controller,
+                                              void* record) {
+  Tuning t("ADL2_Overdrive5_FanSpeed_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (const auto bad = CheckController(t, controller)) return *bad;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  if (const auto bad = CheckFanSpeedValue(t, r)) return *bad;
+  const int32_t speed = PerController(t.now().fanSpeeds, controller);
+  const int32_t flags = PerController(t.now().fanFlags, controller);
+  Put32(r + 8, speed);
+  Put32(r + 12, flags);
+  return t.Return(kOk, "FanSpeed=" + std::to_string(speed) + " Flags=" + std::to_string(flags));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, int controller,
+                                              void* record) {
+  Tuning t("ADL2_Overdrive5_FanSpeed_Set", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (const auto bad = CheckController(t, controller)) return *bad;
+  if (!record) return t.Return(kNullPointer);
+  const auto* r = static_cast<const uint8_t*>(record);
+  const std::string text =
+      "Size=" + std::to_string(Get32(r)) + " SpeedType=" + std::to_string(Get32(r + 4)) +
+      " FanSpeed=" + std::to_string(Get32(r + 8)) + " Flags=" + std::to_string(Get32(r + 12));
+  if (const auto bad = CheckFanSpeedValue(t, r)) return *bad;
+  const size_t controllers = t.now().thermalDomains.size();
+  ControllerValue(t.now().fanSpeeds, controllers, controller) = Get32(r + 8);
+  ControllerValue(t.now().fanFlags, controllers, controller) = Get32(r + 12);
+  return t.Return(kOk, text);
+}
+
+int PLAT_LIBCALL ADL2_Overdrive5_FanSpeedToDefault_Set(void* context, int adapterIndex,
+                                                       int controller) {
+  Tuning t("ADL2_Overdrive5_FanSpeedToDefault_Set", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (const auto bad = CheckController(t, controller)) return *bad;
+  const size_t controllers = t.now().thermalDomains.size();
+  ControllerValue(t.now().fanSpeeds, controllers, controller) =
+      PerController(t.card().plan.tuning.fanSpeeds, controller);
+  ControllerValue(t.now().fanFlags, controllers, controller) = 0;
+  return t.Return(kOk);
+}
+
+int PLAT_LIBCALL ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int* usage) {
+  Tuning t("ADL2_Adapter_VRAMUsage_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!usage) return t.Return(kNullPointer);
+  *usage = t.now().vramUsage;
+  return t.Return(kOk, std::to_string(*usage));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIndex,
+                                                    int* capabilities, int* count, void** list) {
+  Tuning t("ADL2_Overdrive8_Init_SettingX2_Get", context, adapterIndex);
+  if (count) t.call().Add("count", *count);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!capabilities || !count || !list) return t.Return(kNullPointer);
+  if (const auto bad = CheckOd8Count(t, *count, "count")) return *bad;
+  if (*list) return t.Return(kBadParameter, "the list pointer is not empty");
+  const int32_t n = t.now().od8Count;
+  const size_t entries = static_cast<size_t>(std::max(n, 1));
+  auto* block = static_cast<uint8_t*>(HandOut(t.display(), 16 * entries));
+  if (!block) return t.Return(kError, "no memory from the allocation callback");
+  for (size_t k = 0; k < entries; ++k) PutOd8Feature(block + 16 * k, t.now(), static_cast<int>(k));
+  *capabilities = t.now().od8Capabilities;
+  *count = n;
+  *list = block;
+  return t.Return(kOk, "capabilities " + Hex2(t.now().od8Capabilities) + ", list of " +
+                           std::to_string(entries) + " features handed out, count " +
+                           std::to_string(n));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapterIndex, int* count,
+                                                       int** list) {
+  Tuning t("ADL2_Overdrive8_Current_SettingX2_Get", context, adapterIndex);
+  if (count) t.call().Add("count", *count);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!count || !list) return t.Return(kNullPointer);
+  if (const auto bad = CheckOd8Count(t, *count, "count")) return *bad;
+  if (*list) return t.Return(kBadParameter, "the list pointer is not empty");
+  const int32_t n = t.now().od8Count;
+  const size_t entries = static_cast<size_t>(std::max(n, 1));
+  auto* block = static_cast<uint8_t*>(HandOut(t.display(), 4 * entries));
+  if (!block) return t.Return(kError, "no memory from the allocation callback");
+  for (size_t k = 0; k < entries; ++k)
+    Put32(block + 4 * k, k < static_cast<size_t>(kOd8Features) ? t.now().od8[k].current : 0);
+  *count = n;
+  *list = reinterpret_cast<int*>(block);
+  return t.Return(
+      kOk, "list of " + std::to_string(entries) + " values handed out, count " + std::to_string(n));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive8_Init_Setting_Get(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_Overdrive8_Init_Setting_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
+  std::memset(r, 0, kOd8InitBytes);
+  Put32(r, t.now().od8Count);
+  Put32(r + 4, t.now().od8Capabilities);
+  for (int k = 0; k < kOd8Features; ++k) PutOd8Feature(r + 8 + 16 * k, t.now(), k);
+  return t.Return(kOk, "capabilities " + Hex2(t.now().od8Capabilities) + ", count " +
+                           std::to_string(t.now().od8Count));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive8_Current_Setting_Get(void* context, int adapterIndex,
+                                                     void* record) {
+  Tuning t("ADL2_Overdrive8_Current_Setting_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
+  std::memset(r, 0, kOd8CurrentBytes);
+  Put32(r, t.now().od8Count);
+  for (int k = 0; k < kOd8Features; ++k) Put32(r + 4 + 4 * k, t.now().od8[k].current);
+  return t.Return(kOk, "count " + std::to_string(t.now().od8Count));
+}
+
+int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, void* request,
+                                             void* current) {
+  Tuning t("ADL2_Overdrive8_Setting_Set", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!request || !current) return t.Return(kNullPointer);
+  const auto* r = static_cast<const uint8_t*>(request);
+  if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
+  std::string text;
+  std::string refused;
+  for (int k = 0; k < kOd8Features; ++k) {
+    const uint8_t* at = r + 4 + 12 * k;
+    const int32_t value = Get32(at);
+    const int32_t requested = Get32(at + 4);
+    const int32_t reset = Get32(at + 8);
+    if (k) text += ' ';
+    text += std::to_string(k) + "=" + std::to_string(value) + "/" + std::to_string(requested) +
+            "/" + std::to_string(reset);
+    const brumel::sim::Od8Feature& f = t.now().od8[k];
+    if (requested && !reset && (value < f.min || value > f.max) && refused.empty()) {
+      refused = "feature " + std::to_string(k) + " value " + std::to_string(value) + " outside " +
+                std::to_string(f.min) + " to " + std::to_string(f.max);
+    }
+  }
+  if (!refused.empty()) return t.Return(kBadParameter, text + " | " + refused);
+  for (int k = 0; k < kOd8Features; ++k) {
+    const uint8_t* at = r + 4 + 12 * k;
+    brumel::sim::Od8Feature& f = t.now().od8[k];
+    if (Get32(at + 4)) f.current = Get32(at + 8) ? f.def : Get32(at);
+  }
+  return t.Return(kOk, text);
+}
+
+int PLAT_LIBCALL ADL2_New_QueryPMLogData_Get(void* context, int adapterIndex, void* record) {
+  Tuning t("ADL2_New_QueryPMLogData_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!record) return t.Return(kNullPointer);
+  auto* r = static_cast<uint8_t*>(record);
+  std::memset(r, 0, static_cast<size_t>(kPmLogBytes));
+  Put32(r, kPmLogBytes);
+  std::string text;
+  for (const auto& [sensor, value] : t.now().pmLog) {
+    uint8_t* at = r + 4 + 8 * static_cast<size_t>(sensor);
+    Put32(at, 1);
+    Put32(at + 4, value);
+    if (!text.empty()) text += ' ';
+    text += std::to_string(sensor) + ":" + std::to_string(value);
+  }
+  return t.Return(kOk, text);
+}
 
 }  // extern "C"

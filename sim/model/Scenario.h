@@ -44,6 +44,86 @@ struct DeviceSpec {
   uint16_t productId = 0xA316;
 };
 
+// ---- What a card's tuning interfaces report -----------------------------------------------
+
+// An Overdrive-N parameter range: mode, minimum, maximum, step, default.
+struct OdnRange {
+  int32_t mode = 1, min = 0, max = 0, step = 1, def = 0;
+  bool operator==(const OdnRange&) const = default;
+};
+
+// The ten ranges of the Overdrive-N capabilities, in the record's order.
+enum OdnRangeId {
+  kOdnEngineClock,
+  kOdnMemoryClock,
+  kOdnVddc,
+  kOdnPower,
+  kOdnPowerTuneTemperature,
+  kOdnFanTemperature,
+  kOdnFanSpeed,
+  kOdnMinimumPerformanceClock,
+  kOdnThrottleNotification,
+  kOdnAutoSystemClock,
+  kOdnRanges
+};
+extern const char* const kOdnRangeNames[kOdnRanges];
+
+// One performance level: clock (10 kHz units), voltage (mV), enabled, control.
+struct OdnLevel {
+  int32_t clock = 0, voltage = 0, enabled = 1, control = 0;
+  bool operator==(const OdnLevel&) const = default;
+};
+
+// The fields of the Overdrive-N fan-control record, in its order.
+inline constexpr int kFanControlFields = 8;
+extern const char* const kFanControlNames[kFanControlFields];
+
+// One entry of the Overdrive-8 feature table.
+struct Od8Feature {
+  int32_t min = 0, max = 0, def = 0, current = 0;
+  bool operator==(const Od8Feature&) const = default;
+};
+inline constexpr int kOd8Features = 29;
+
+// A result the library forces for an entry point on the card's adapters: on every adapter of
+// the card (adapter -1) or one library adapter index; from the from-th call of the entry point
+// on that adapter (counting from 1), count calls (0: all from there on).
+struct ResultRule {
+  std::string entryPoint;
+  int32_t result = 0;
+  int32_t adapter = -1;
+  uint32_t from = 1;
+  uint32_t count = 0;
+};
+
+struct TuningPlan {
+  // Overdrive-N capabilities and level tables (the current tables start as the defaults).
+  int32_t maxLevels = 8;
+  OdnRange ranges[kOdnRanges];
+  std::vector<OdnLevel> gpuDefault, gpuCurrent, memoryDefault, memoryCurrent;
+  // Thermal controllers by index: domain (1: GPU), fan speed and flags each reports.
+  std::vector<int32_t> thermalDomains = {1};
+  std::vector<int32_t> fanSpeeds = {1200};
+  std::vector<int32_t> fanFlags = {0};
+  int32_t fanControl[kFanControlFields] = {1, 1, 1, 1200, 1200, 85, 50000, 500};
+  // Power-limit record: mode, TDP limit (percent), maximum operating temperature.
+  int32_t powerMode = 1, tdpLimit = 100, maxOperatingTemperature = 90;
+  // Performance status and other readings.
+  int32_t coreClock = 175000, memoryClock = 100000, gpuActivity = 35;
+  int32_t temperature = 62000;  // thousandths of a degree
+  int32_t vramUsage = 1536;
+  // Overdrive-8: capability bits, the number of features the reads report, the table.
+  int32_t od8Capabilities = 0x7F;
+  int32_t od8Count = kOd8Features;
+  Od8Feature od8[kOd8Features];
+  // Power-management log: sensor index -> value of the supported sensors.
+  std::map<int, int32_t> pmLog;
+  std::vector<ResultRule> results;
+};
+
+// Plausible values for every setting and sensor (see sim/README.md).
+TuningPlan DefaultTuning();
+
 // One graphics card of the substitute display library, with the controller on its I2C bus.
 struct CardPlan {
   uint32_t bus = 3;
@@ -55,6 +135,7 @@ struct CardPlan {
   uint32_t logicalEntries = 4;             // library adapter entries of the card
   std::vector<int32_t> i2cLines = {1, 4};  // lines the controller answers on; empty: none
   uint8_t i2cAddress = 0x6C;               // the controller's address in the library's form
+  TuningPlan tuning = DefaultTuning();
 };
 
 // Defaults of card number n (1-based): bus 2 + n, device 0, function 0, its own UDID and name.

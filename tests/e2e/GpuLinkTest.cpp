@@ -135,28 +135,168 @@ TEST_F(GpuLinkRun, CardOfAnotherGenerationIsNotUsed) {
   EXPECT_TRUE(I2cCalls().empty());
 }
 
+// The keys of an adapter section in the order they are written.
+std::vector<std::string> AdapterSectionKeys() {
+  std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",
+                                   "TweakerMode",  "UserGpuClock",   "UserGpuVoltage",
+                                   "UserMemClock", "UserMemVoltage", "FanMode"};
+  for (int k = 0; k < 3; ++k) {
+    for (int p = 0; p < 5; ++p) {
+      keys.push_back("FanSpeed" + std::to_string(k) + "_" + std::to_string(p));
+      keys.push_back("FanTemp" + std::to_string(k) + "_" + std::to_string(p));
+    }
+    keys.push_back("PowerLimit" + std::to_string(k));
+    keys.push_back("TempLimit" + std::to_string(k));
+  }
+  return keys;
+}
+
+// The "Key=Value" lines of a section of INI text, in file order.
+std::vector<std::string> SectionLines(const std::string& text, const std::string& section) {
+  const std::vector<std::string> lines = Lines(text);
+  auto at = std::find(lines.begin(), lines.end(), "[" + section + "]");
+  std::vector<std::string> out;
+  if (at == lines.end()) return out;
+  for (++at; at != lines.end() && !at->empty() && at->front() != '['; ++at) out.push_back(*at);
+  return out;
+}
+
+// The seeded values of a section: clocks and voltages, the fan mode, every limit.
+std::string Seeded(int gpuClock, int gpuVoltage, int memoryClock, int memoryVoltage, int power,
+                   int temperature) {
+  std::string text = "UserGpuClock=" + std::to_string(gpuClock) +
+                     " UserGpuVoltage=" + std::to_string(gpuVoltage) +
+                     " UserMemClock=" + std::to_string(memoryClock) +
+                     " UserMemVoltage=" + std::to_string(memoryVoltage) + " FanMode=0";
+  for (int k = 0; k < 3; ++k) {
+    text += " PowerLimit" + std::to_string(k) + "=" + std::to_string(power) + " TempLimit" +
+            std::to_string(k) + "=" + std::to_string(temperature);
+  }
+  return text;
+}
+
+std::string SeededOf(const std::vector<std::string>& section) {
+  std::string text;
+  for (const std::string& line : section) {
+    const std::string key = line.substr(0, line.find('='));
+    if (key.rfind("User", 0) == 0 || key == "FanMode" || key.rfind("PowerLimit", 0) == 0 ||
+        key.rfind("TempLimit", 0) == 0)
+      text += (text.empty() ? "" : " ") + line;
+  }
+  return text;
+}
+
+const char kOverdrive8Card[] =
+    "[Card1]\nOverdrive=8\n"
+    "[Card1.Overdrive8]\nFeature0=800, 2200, 2050\nFeature3=700, 1150, 775\n"
+    "Feature8=600, 1000, 950\nFeature9=-40, 40, 15\nFeature12=30, 100, 88\n";
+
 // While a lighting mode waits for its key, the configuration file holds the adapter's section
-// (and the adapter list); once the run is over the file is gone.
-TEST_F(GpuLinkRun, ConfigurationFileHoldsTheAdapterWhileTheRunLasts) {
-  auto tool = StartTool(OnBench({"/I", "2", "/MODE", "1"}));
+// (and the adapter list) with the defaults the card reports; once the run is over the file is
+// gone. Cards of both tuning generations, and a library that lacks some entry points.
+TEST_F(GpuLinkRun, NewAdapterSectionHoldsTheCardsDefaults) {
+  const struct {
+    const char* what;
+    std::string scenario;
+    bool shortLibrary;  // the build that lacks some entry points
+    std::string seeded;
+    const char* logged;  // a call of the library's log
+  } cases[] = {
+      {"generation 7, default card", "", false, Seeded(1800, 1150, 1000, 850, 100, 90),
+       "ADL2_Overdrive5_ThermalDevices_Enum adapter=0 controller=1 result=-100"},
+      {"generation 7",
+       "[Card1.OverdriveN]\nVddc=1, 700, 1250, 5, 1200\nPower=1, -25, 40, 1, 12\n"
+       "PowerTuneTemperature=1, 50, 100, 1, 84\n"
+       "[Card1.Levels]\nGpuDefault=30000:750, 140000:1000, 201000:1175\n"
+       "MemoryDefault=20000:700, 87500:900\n",
+       false, Seeded(2010, 1175, 875, 900, 12, 84),
+       "ADL2_OverdriveN_SystemClocksX2_Get adapter=0 size=140 mode=1 levels=8 result=0 | "
+       "30000/750/1/0 140000/1000/1/0 201000/1175/1/0"},
+      // Without the thermal controllers' enumeration the adapter's start-up stops before its
+      // ranges: nothing to seed.
+      {"generation 7, short library", "", true, Seeded(-1, -1, -1, -1, -1, -1),
+       "ADL2_OverdriveN_MemoryClocksX2_Get adapter=0 size=140 mode=1 levels=8 result=0"},
+      {"generation 8", kOverdrive8Card, false, Seeded(2050, 775, 950, 775, 15, 88),
+       "ADL2_Overdrive8_Init_SettingX2_Get adapter=0 count=29 result=0 | capabilities 7F, list "
+       "of 29 features handed out"},
+      {"generation 8, record form", kOverdrive8Card, true, Seeded(2050, 775, 950, 775, 15, 88),
+       "ADL2_Overdrive8_Init_Setting_Get adapter=0 result=0 | capabilities 7F, count 29"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    log_ = std::string("sim-") + (c.shortLibrary ? "short-" : "") + std::to_string(&c - cases) +
+           ".log";
+    RunSpec request = OnBench({"/I", "2", "/MODE", "1"}, c.scenario);
+    if (c.shortLibrary) {
+      const std::string library = SimFile("short/" + DisplayLibraryFileName());
+      ASSERT_FALSE(library.empty()) << "short build of " << DisplayLibraryFileName();
+      request.files[0] = ExtraFile::Copy(DisplayLibraryFileName(), library);
+    }
+    auto tool = StartTool(request);
+    ASSERT_NE(tool, nullptr);
+    ASSERT_NE(tool->WaitForText("Press any key to continue", 0, DefaultTimeLimit()),
+              std::string::npos)
+        << tool->OutputSoFar();
+    const std::string ini = folder_.Read("BrumelISP.ini");
+    const std::vector<std::string> section = SectionLines(ini, kSection);
+    ASSERT_EQ(section.size(), 45u) << ini;
+    EXPECT_EQ(section[0], "Bus=3");
+    EXPECT_EQ(section[2], std::string("AdapterName=") + kCardName);
+    EXPECT_EQ(SeededOf(section), c.seeded);
+    EXPECT_EQ(SectionLines(ini, "Adapters"),
+              std::vector<std::string>{std::string("0=") + kSection});
+    const std::string log = folder_.Read(log_);
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+
+    ASSERT_TRUE(tool->Write("k"));
+    EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+    EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+  }
+}
+
+// A section left by an earlier run whose user clock is set stays as it was; only the adapter
+// list is written anew.
+TEST_F(GpuLinkRun, ExistingAdapterSectionIsLeftAsItWas) {
+  std::string text = "[Adapters]\r\n0=9_GONE\r\n[" + std::string(kSection) + "]\r\n";
+  std::vector<std::string> lines;
+  int n = 0;
+  for (const std::string& key : AdapterSectionKeys()) {
+    std::string value = std::to_string(200 + n++);
+    if (key == "Bus") value = "3";
+    if (key == "UDID") value = std::string(kSection).substr(2);
+    if (key == "AdapterName") value = "Named By Hand";
+    if (key == "UserGpuClock") value = "1234";
+    lines.push_back(key + "=" + value);
+    text += lines.back() + "\r\n";
+  }
+  RunSpec request = OnBench({"/I", "2", "/MODE", "1"});
+  request.files.push_back(ExtraFile::Text("BrumelISP.ini", text));
+  auto tool = StartTool(request);
   ASSERT_NE(tool, nullptr);
   ASSERT_NE(tool->WaitForText("Press any key to continue", 0, DefaultTimeLimit()),
             std::string::npos)
       << tool->OutputSoFar();
-  const std::vector<std::string> ini = Lines(folder_.Read("BrumelISP.ini"));
-  const auto at = std::find(ini.begin(), ini.end(), std::string("[") + kSection + "]");
-  ASSERT_NE(at, ini.end()) << folder_.Read("BrumelISP.ini");
-  ASSERT_GE(ini.end() - at, 46);
-  EXPECT_EQ(at[1], "Bus=3");
-  EXPECT_EQ(at[3], std::string("AdapterName=") + kCardName);
-  EXPECT_EQ(at[5], "UserGpuClock=-1");  // nothing the adapter can tune yet
-  EXPECT_EQ(at[9], "FanMode=0");
-  EXPECT_EQ(at[45], "TempLimit2=-1");
-  EXPECT_NE(std::find(ini.begin(), ini.end(), std::string("0=") + kSection), ini.end());
-
+  const std::string ini = folder_.Read("BrumelISP.ini");
+  EXPECT_EQ(SectionLines(ini, kSection), lines) << ini;
+  EXPECT_EQ(SectionLines(ini, "Adapters"), std::vector<std::string>{std::string("0=") + kSection});
   ASSERT_TRUE(tool->Write("k"));
   EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
-  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
+// A whole run on a card of generation 8: the lists the library hands out are the tool's to
+// free (the sanitizer build reports any it keeps), and the run ends well.
+TEST_F(GpuLinkRun, CardOfGeneration8) {
+  RunResult r = RunTool(OnBench({"/I", "3"}, kOverdrive8Card));
+  ASSERT_FALSE(r.Crashed()) << r.Describe();
+  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.out, AdapterLines() + "\n" + Display("ADL_I2C_OEM3", kHealthyChip)) << r.Describe();
+  const std::string log = folder_.Read(log_);
+  EXPECT_NE(log.find("ADL2_Overdrive8_Init_SettingX2_Get adapter=0 count=29 result=0"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("ADL2_Overdrive8_Current_SettingX2_Get adapter=0 count=29 result=0"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

@@ -199,6 +199,281 @@ TEST_F(SimDisplayLibrary, ScenarioCardsOrderFaultsAndForcedResults) {
   EXPECT_EQ(ReadReply(0, 1, reply, 4), 0);
 }
 
+// ---- tuning interfaces --------------------------------------------------------------------
+
+using RecordFn = int (*)(void*, int, void*);
+using ControllerFn = int (*)(void*, int, int, void*);
+
+void Put(std::vector<uint8_t>& r, size_t at, int32_t v) {
+  for (int i = 0; i < 4; ++i) r[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+}
+int32_t At(const std::vector<uint8_t>& r, size_t at) {
+  return static_cast<int32_t>(Word32(&r[at]));
+}
+
+// A levels record sized for n levels: size, mode, number of levels.
+std::vector<uint8_t> Levels(int32_t n, int32_t mode, int32_t size = -1) {
+  std::vector<uint8_t> r(12 + 16 * static_cast<size_t>(n > 0 ? n : 1), 0);
+  Put(r, 0, size >= 0 ? size : 12 + 16 * n);
+  Put(r, 4, mode);
+  Put(r, 8, n);
+  return r;
+}
+
+bool Logged(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines)
+    if (l.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// The default card's Overdrive-N values, at the library's offsets.
+TEST_F(SimDisplayLibrary, DefaultCardTuning) {
+  Start();
+  std::vector<uint8_t> caps(208, 0xEE);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_CapabilitiesX2_Get")(context_, 0, caps.data()), 0);
+  EXPECT_EQ(At(caps, 0), 8);
+  const int32_t engine[5] = {1, 50000, 250000, 100, 180000};
+  for (int f = 0; f < 5; ++f) EXPECT_EQ(At(caps, 8 + 4 * f), engine[f]);
+  EXPECT_EQ(At(caps, 8 + 20 * 3 + 16), 100);  // power default
+  EXPECT_EQ(At(caps, 188 + 16), 1);           // the last range's default
+
+  auto gpu = Entry<RecordFn>("ADL2_OverdriveN_SystemClocksX2_Get");
+  for (int32_t mode : {1, 0}) {
+    auto levels = Levels(8, mode);
+    ASSERT_EQ(gpu(context_, 0, levels.data()), 0);
+    EXPECT_EQ(At(levels, 8), 8);
+    EXPECT_EQ(At(levels, 12), 30000);              // level 0 clock
+    EXPECT_EQ(At(levels, 12 + 16 * 7), 180000);    // level 7 clock
+    EXPECT_EQ(At(levels, 12 + 16 * 7 + 4), 1150);  // and voltage
+  }
+  auto memory = Levels(8, 1);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_MemoryClocksX2_Get")(context_, 0, memory.data()), 0);
+  EXPECT_EQ(At(memory, 8), 3);
+  EXPECT_EQ(At(memory, 12 + 32), 100000);
+  auto small = Levels(2, 1);
+  ASSERT_EQ(gpu(context_, 0, small.data()), 0);  // never more levels than the record holds
+  EXPECT_EQ(At(small, 8), 2);
+
+  std::vector<uint8_t> power(12, 0);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_PowerLimit_Get")(context_, 0, power.data()), 0);
+  EXPECT_EQ(At(power, 4), 100);
+  EXPECT_EQ(At(power, 8), 90);
+  std::vector<uint8_t> status(72, 0xEE);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_PerformanceStatus_Get")(context_, 0, status.data()),
+            0);
+  EXPECT_EQ(At(status, 0), 175000);
+  EXPECT_EQ(At(status, 24), 35);
+  EXPECT_EQ(At(status, 68), 0);
+  auto temperature = Entry<int (*)(void*, int, int, int*)>("ADL2_OverdriveN_Temperature_Get");
+  int milli = 0;
+  ASSERT_EQ(temperature(context_, 0, 1, &milli), 0);
+  EXPECT_EQ(milli, 62000);
+  EXPECT_EQ(temperature(context_, 0, 2, &milli), -8);
+
+  auto thermal = Entry<ControllerFn>("ADL2_Overdrive5_ThermalDevices_Enum");
+  std::vector<uint8_t> controller(16, 0);
+  Put(controller, 0, 16);
+  ASSERT_EQ(thermal(context_, 0, 0, controller.data()), 0);
+  EXPECT_EQ(At(controller, 4), 1);  // the GPU's domain
+  EXPECT_EQ(thermal(context_, 0, 1, controller.data()), -100);
+  std::vector<uint8_t> fan(16, 0);
+  Put(fan, 0, 16);
+  ASSERT_EQ(Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Get")(context_, 0, 0, fan.data()), 0);
+  EXPECT_EQ(At(fan, 8), 1200);
+}
+
+// Size fields that do not match their record are refused and logged.
+TEST_F(SimDisplayLibrary, SizeFieldsAreChecked) {
+  Start();
+  auto gpu = Entry<RecordFn>("ADL2_OverdriveN_SystemClocksX2_Get");
+  auto wrong = Levels(8, 1, 12 + 16 * 7);
+  EXPECT_EQ(gpu(context_, 0, wrong.data()), -4);
+  auto none = Levels(0, 1, 12);
+  EXPECT_EQ(gpu(context_, 0, none.data()), -4);
+  std::vector<uint8_t> controller(16, 0);
+  Put(controller, 0, 20);
+  EXPECT_EQ(
+      Entry<ControllerFn>("ADL2_Overdrive5_ThermalDevices_Enum")(context_, 0, 0, controller.data()),
+      -4);
+  EXPECT_EQ(Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Set")(context_, 0, 0, controller.data()),
+            -4);
+  std::vector<uint8_t> request(352, 0);
+  Put(request, 0, 28);
+  std::vector<uint8_t> current(120, 0);
+  EXPECT_EQ(Entry<int (*)(void*, int, void*, void*)>("ADL2_Overdrive8_Setting_Set")(
+                context_, 0, request.data(), current.data()),
+            -4);
+  const auto lines = LogLines();
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_OverdriveN_SystemClocksX2_Get adapter=0 size=124 mode=1 levels=8 "
+                     "result=-4 | size field 124 does not hold 8 levels"));
+  EXPECT_TRUE(Logged(lines, "levels=0 result=-4"));
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_Overdrive5_ThermalDevices_Enum adapter=0 controller=0 result=-4 | "
+                     "size field 20, expected 16"));
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_Overdrive8_Setting_Set adapter=0 result=-4 | count field 28, "
+                     "expected 29"));
+}
+
+// A set call is logged with its whole record and changes what the card reports.
+TEST_F(SimDisplayLibrary, SetCallsAreLoggedWhole) {
+  Start();
+  auto levels = Levels(3, 3);
+  const int32_t values[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (int i = 0; i < 12; ++i) Put(levels, 12 + 4 * static_cast<size_t>(i), values[i]);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_SystemClocksX2_Set")(context_, 0, levels.data()), 0);
+  auto current = Levels(8, 0);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_SystemClocksX2_Get")(context_, 1, current.data()), 0);
+  EXPECT_EQ(At(current, 8), 3);  // the card's table, from any of its adapters
+  EXPECT_EQ(At(current, 12 + 32 + 12), 12);
+
+  std::vector<uint8_t> power(12, 0);
+  Put(power, 0, 3);
+  Put(power, 4, 120);
+  Put(power, 8, 95);
+  auto setPower = Entry<RecordFn>("ADL2_OverdriveN_PowerLimit_Set");
+  ASSERT_EQ(setPower(context_, 0, power.data()), 0);
+  Put(power, 0, 1);
+  ASSERT_EQ(setPower(context_, 0, power.data()), 0);
+  std::vector<uint8_t> read(12, 0);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_OverdriveN_PowerLimit_Get")(context_, 0, read.data()), 0);
+  EXPECT_EQ(At(read, 4), 100);  // back to the defaults
+
+  std::vector<uint8_t> fan(16, 0);
+  const int32_t speed[4] = {16, 1, 40, 1};
+  for (int i = 0; i < 4; ++i) Put(fan, 4 * static_cast<size_t>(i), speed[i]);
+  ASSERT_EQ(Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Set")(context_, 0, 0, fan.data()), 0);
+  std::vector<uint8_t> fanRead(16, 0);
+  Put(fanRead, 0, 16);
+  auto fanGet = Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Get");
+  ASSERT_EQ(fanGet(context_, 0, 0, fanRead.data()), 0);
+  EXPECT_EQ(At(fanRead, 12), 1);  // user-defined
+  ASSERT_EQ(
+      Entry<int (*)(void*, int, int)>("ADL2_Overdrive5_FanSpeedToDefault_Set")(context_, 0, 0), 0);
+  ASSERT_EQ(fanGet(context_, 0, 0, fanRead.data()), 0);
+  EXPECT_EQ(At(fanRead, 8), 1200);
+  EXPECT_EQ(At(fanRead, 12), 0);
+  EXPECT_NE(fanGet(context_, 0, 1, fanRead.data()), 0);  // no second controller
+
+  // Overdrive 8: an entry out of its range refuses the whole request; a reset takes the
+  // default.
+  auto set = Entry<int (*)(void*, int, void*, void*)>("ADL2_Overdrive8_Setting_Set");
+  std::vector<uint8_t> request(352, 0), now(120, 0);
+  Put(request, 0, 29);
+  Put(request, 4 + 12 * 9, 70);  // power percent 70 of -50..50
+  Put(request, 4 + 12 * 9 + 4, 1);
+  EXPECT_EQ(set(context_, 0, request.data(), now.data()), -3);
+  Put(request, 4 + 12 * 9, 25);
+  Put(request, 4 + 12 * 0, 2000);
+  Put(request, 4 + 12 * 0 + 4, 1);
+  Put(request, 4 + 12 * 0 + 8, 1);
+  ASSERT_EQ(set(context_, 0, request.data(), now.data()), 0);
+  Put(now, 0, 29);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_Overdrive8_Current_Setting_Get")(context_, 0, now.data()), 0);
+  EXPECT_EQ(At(now, 4 + 4 * 9), 25);
+  EXPECT_EQ(At(now, 4 + 4 * 0), 1905);
+
+  const auto lines = LogLines();
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_OverdriveN_SystemClocksX2_Set adapter=0 size=60 mode=3 levels=3 "
+                     "result=0 | 1/2/3/4 5/6/7/8 9/10/11/12"));
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_OverdriveN_PowerLimit_Set adapter=0 result=0 | Mode=3 "
+                     "TDPLimit=120 MaxOperatingTemperature=95"));
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_Overdrive5_FanSpeed_Set adapter=0 controller=0 result=0 | "
+                     "Size=16 SpeedType=1 FanSpeed=40 Flags=1"));
+  EXPECT_TRUE(
+      Logged(lines, "ADL2_Overdrive8_Setting_Set adapter=0 result=0 | 0=2000/1/1 1=0/0/0 "));
+  EXPECT_TRUE(Logged(lines, " 9=25/1/0 10=0/0/0 "));
+  EXPECT_TRUE(Logged(lines, " 28=0/0/0"));
+  EXPECT_TRUE(Logged(lines, "| feature 9 value 70 outside -50 to 50"));
+}
+
+int g_allocations = 0;
+int g_allocatedBytes = 0;
+void* CountingAllocate(int size) {
+  ++g_allocations;
+  g_allocatedBytes += size;
+  return std::malloc(static_cast<size_t>(size));
+}
+
+// The lists of the Overdrive-8 reads come from the caller's allocation callback.
+TEST_F(SimDisplayLibrary, Overdrive8ListsThroughTheCallback) {
+  setenv("BRUMEL_SIM_SCENARIO",
+         dir_.Write("scenario.ini", "[Card1.Overdrive8]\nCount=35\nFeature28=1,2,3,4\n").c_str(),
+         1);
+  ASSERT_EQ(create_(CountingAllocate, 1, &context_), 0);
+  g_allocations = g_allocatedBytes = 0;
+  auto init = Entry<int (*)(void*, int, int*, int*, void**)>("ADL2_Overdrive8_Init_SettingX2_Get");
+  int capabilities = 0, count = 29;
+  void* list = nullptr;
+  ASSERT_EQ(init(context_, 0, &capabilities, &count, &list), 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(g_allocations, 1);
+  EXPECT_EQ(g_allocatedBytes, 35 * 16);
+  EXPECT_EQ(count, 35);
+  EXPECT_EQ(capabilities, 0x7F);
+  const auto* entries = static_cast<const uint8_t*>(list);
+  EXPECT_EQ(Word32(entries + 16 * 28), 28u);
+  EXPECT_EQ(Word32(entries + 16 * 28 + 12), 3u);
+  EXPECT_EQ(Word32(entries + 16 * 34), 34u);
+  // The out pointer must come in empty, the count as 29.
+  count = 29;
+  EXPECT_EQ(init(context_, 0, &capabilities, &count, &list), -3);
+  std::free(list);
+  list = nullptr;
+  count = 30;
+  EXPECT_EQ(init(context_, 0, &capabilities, &count, &list), -4);
+
+  auto current = Entry<int (*)(void*, int, int*, int**)>("ADL2_Overdrive8_Current_SettingX2_Get");
+  int* values = nullptr;
+  count = 29;
+  ASSERT_EQ(current(context_, 0, &count, &values), 0);
+  EXPECT_EQ(g_allocations, 2);
+  EXPECT_EQ(values[28], 4);
+  std::free(values);
+}
+
+// Results forced per adapter and call number; the calls of each adapter are counted apart.
+TEST_F(SimDisplayLibrary, ResultsPerAdapterAndCall) {
+  Start(
+      "[Card1.Results]\nADL2_OverdriveN_PowerLimit_Get=-7 adapter=1 from=2 count=1\n"
+      "ADL2_Display_WriteAndReadI2C=-1 from=2\n");
+  auto get = Entry<RecordFn>("ADL2_OverdriveN_PowerLimit_Get");
+  std::vector<uint8_t> power(12, 0);
+  EXPECT_EQ(get(context_, 1, power.data()), 0);
+  EXPECT_EQ(get(context_, 0, power.data()), 0);
+  EXPECT_EQ(get(context_, 0, power.data()), 0);
+  EXPECT_EQ(get(context_, 1, power.data()), -7);
+  EXPECT_EQ(get(context_, 1, power.data()), 0);
+  const auto request = simtest::IspRequest(0xA6, 3, 2);
+  EXPECT_EQ(WriteIsp(2, 1, request, 0), 0);
+  EXPECT_EQ(WriteIsp(2, 1, request, 0), -1);
+  EXPECT_EQ(WriteIsp(3, 1, request, 0), 0);
+  EXPECT_TRUE(Logged(LogLines(),
+                     "ADL2_OverdriveN_PowerLimit_Get adapter=1 result=-7 | forced by "
+                     "scenario (call 2)"));
+}
+
+// The build with the shorter list of exports lacks just those entry points.
+TEST(SimDisplayLibraryShort, LacksFourEntryPoints) {
+  std::string path = BRUMEL_SIM_ADL_PATH;
+  path = path.substr(0, path.rfind('/')) + "/short/libatiadlxx.so";
+  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  for (const char* name :
+       {"ADL2_Overdrive5_ThermalDevices_Enum", "ADL2_Overdrive5_FanSpeedToDefault_Set",
+        "ADL2_Overdrive8_Init_SettingX2_Get", "ADL2_Overdrive8_Current_SettingX2_Get"})
+    EXPECT_EQ(dlsym(lib, name), nullptr) << name;
+  for (const char* name : {"ADL2_Main_Control_Create", "ADL2_Overdrive8_Init_Setting_Get",
+                           "ADL2_Overdrive8_Current_Setting_Get", "ADL2_Overdrive5_FanSpeed_Set",
+                           "ADL2_Display_WriteAndReadI2C"})
+    EXPECT_NE(dlsym(lib, name), nullptr) << name;
+  dlclose(lib);
+}
+
 TEST_F(SimDisplayLibrary, UnusableScenarioRefusesTheContext) {
   setenv("BRUMEL_SIM_SCENARIO", dir_.Write("scenario.ini", "[Card3]\n").c_str(), 1);
   void* context = nullptr;

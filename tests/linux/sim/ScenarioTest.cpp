@@ -101,6 +101,71 @@ TEST(SimScenario, GraphicsCards) {
   EXPECT_TRUE(s.display.adapterCards.empty());
 }
 
+// What a card's tuning interfaces report: plausible values by default, every one of them from
+// its section when given.
+TEST(SimScenario, TuningValues) {
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario("", s, error)) << error;
+  const brumel::sim::TuningPlan& d = s.display.cards[0].tuning;
+  EXPECT_EQ(d.maxLevels, 8);
+  EXPECT_EQ(d.ranges[brumel::sim::kOdnEngineClock],
+            (brumel::sim::OdnRange{1, 50000, 250000, 100, 180000}));
+  EXPECT_EQ(d.gpuDefault.back(), (brumel::sim::OdnLevel{180000, 1150, 1, 0}));
+  EXPECT_EQ(d.memoryDefault.back(), (brumel::sim::OdnLevel{100000, 850, 1, 0}));
+  EXPECT_EQ(d.od8[0], (brumel::sim::Od8Feature{800, 2150, 1905, 1905}));
+  EXPECT_TRUE(d.results.empty());
+
+  ASSERT_TRUE(
+      ParseScenario("[Display]\nCards=2\n"
+                    "[Card2.OverdriveN]\nMaxLevels=2\nEngineClock=0, 1, 2, 3, 4\n"
+                    "AutoSystemClock=-1,-2,-3,-4,-5\n"
+                    "[card2.levels]\nGpuDefault=100:700, 200:800:3:1\nMemoryCurrent=5:6\n"
+                    "[Card2.Thermal]\nDomains=2, 1\nFanSpeed=900\nFanFlags=none\n"
+                    "[Card2.Fan]\nCurrentFanSpeed=1400\nMinFanLimit=-3\n"
+                    "[Card2.Power]\nTDPLimit=20\nMaxOperatingTemperature=80\n"
+                    "[Card2.Status]\nCoreClock=1\nVRAMUsage=2\nTemperature=-3\n"
+                    "[Card2.Overdrive8]\nCapabilities=0x14\nCount=35\nFeature0=1,2,3\n"
+                    "feature28=4,5,6,7\n"
+                    "[Card2.PMLog]\nSensors=1:10, 255:-2\n"
+                    "[Card2.Results]\nADL2_Overdrive5_FanSpeed_Get=-1 adapter=5 from=3 count=2\n"
+                    "ADL2_OverdriveN_PowerLimit_Get=-8\n",
+                    s, error))
+      << error;
+  const brumel::sim::TuningPlan& t = s.display.cards[1].tuning;
+  EXPECT_EQ(t.maxLevels, 2);
+  EXPECT_EQ(t.ranges[brumel::sim::kOdnEngineClock], (brumel::sim::OdnRange{0, 1, 2, 3, 4}));
+  EXPECT_EQ(t.ranges[brumel::sim::kOdnAutoSystemClock],
+            (brumel::sim::OdnRange{-1, -2, -3, -4, -5}));
+  EXPECT_EQ(t.gpuDefault, (std::vector<brumel::sim::OdnLevel>{{100, 700, 1, 0}, {200, 800, 3, 1}}));
+  EXPECT_EQ(t.memoryCurrent, (std::vector<brumel::sim::OdnLevel>{{5, 6, 1, 0}}));
+  EXPECT_EQ(t.thermalDomains, (std::vector<int32_t>{2, 1}));
+  EXPECT_EQ(t.fanSpeeds, (std::vector<int32_t>{900}));
+  EXPECT_TRUE(t.fanFlags.empty());
+  EXPECT_EQ(t.fanControl[3], 1400);
+  EXPECT_EQ(t.fanControl[7], -3);
+  EXPECT_EQ(t.tdpLimit, 20);
+  EXPECT_EQ(t.maxOperatingTemperature, 80);
+  EXPECT_EQ(t.coreClock, 1);
+  EXPECT_EQ(t.vramUsage, 2);
+  EXPECT_EQ(t.temperature, -3);
+  EXPECT_EQ(t.od8Capabilities, 0x14);
+  EXPECT_EQ(t.od8Count, 35);
+  EXPECT_EQ(t.od8[0], (brumel::sim::Od8Feature{1, 2, 3, 3}));
+  EXPECT_EQ(t.od8[28], (brumel::sim::Od8Feature{4, 5, 6, 7}));
+  EXPECT_EQ(t.pmLog, (std::map<int, int32_t>{{1, 10}, {255, -2}}));
+  ASSERT_EQ(t.results.size(), 2u);
+  EXPECT_EQ(t.results[0].entryPoint, "ADL2_Overdrive5_FanSpeed_Get");
+  EXPECT_EQ(t.results[0].result, -1);
+  EXPECT_EQ(t.results[0].adapter, 5);
+  EXPECT_EQ(t.results[0].from, 3u);
+  EXPECT_EQ(t.results[0].count, 2u);
+  EXPECT_EQ(t.results[1].adapter, -1);
+  EXPECT_EQ(t.results[1].from, 1u);
+  EXPECT_EQ(t.results[1].count, 0u);
+  EXPECT_EQ(s.display.cards[0].tuning.maxLevels, 8);  // the other card keeps its values
+}
+
 TEST(SimScenario, RejectsWhatDoesNotReadWithTheLineNamed) {
   struct Case {
     const char* text;
@@ -140,6 +205,20 @@ TEST(SimScenario, RejectsWhatDoesNotReadWithTheLineNamed) {
       {"[Card1]\nBus=3\n[card1]\nbus=4\n", "given twice"},
       {"[Results]\nADL2_Main_Control_Crate=-1\n", "not an entry point"},
       {"[Results]\nADL2_Overdrive_Caps=x\n", "result code"},
+      {"[Card1.Lights]\n", "unknown section [Card1.Lights]"},
+      {"[Card1.]\n", "unknown section [Card1.]"},
+      {"[Card2.Fan]\nMode=1\n", "[Card2] needs Cards=2"},
+      {"[Card1.OverdriveN]\nEngineClock=1,2,3,4\n", "expected 5 numbers"},
+      {"[Card1.Levels]\nGpuDefault=100\n", "clock:voltage"},
+      {"[Card1.Thermal]\nDomains=1,x\n", "\"x\" is not a decimal number"},
+      {"[Card1.Overdrive8]\nFeature29=1,2,3\n", "unknown key \"Feature29\""},
+      {"[Card1.Overdrive8]\nFeature3=1,2\n", "minimum, maximum, default"},
+      {"[Card1.Overdrive8]\nFeature3=1,2,3\nfeature3=1,2,3\n", "given twice"},
+      {"[Card1.PMLog]\nSensors=256:1\n", "INDEX:VALUE"},
+      {"[Card1.Results]\nADL2_Overdrive_Caps=-1 from=0\n", "from 1"},
+      {"[Card1.Results]\nADL2_Overdrive_Caps=-1 every=2\n", "adapter=N"},
+      {"[Card1.Results]\nADL2_Overdrive_Caps=-1 adapter=4\n", "adapter 4 is not one"},
+      {"[Card1.Results]\nADL2_Overdrive_Caps=-1\nADL2_Overdrive_Caps=-2\n", "given twice"},
   };
   for (const Case& c : cases) {
     Scenario s;

@@ -1,5 +1,6 @@
 #include "FakeAdl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -23,6 +24,7 @@ int PLAT_LIBCALL Create(AdlMallocCallback callback, int, AdlContextHandle* conte
   FakeAdl* f = FakeAdl::Current();
   if (f->createResult != 0) return f->createResult;
   if (!callback || !context) return -9;
+  f->allocate = callback;
   *context = &g_context;
   return 0;
 }
@@ -89,6 +91,218 @@ int PLAT_LIBCALL I2c(AdlContextHandle context, int index, ADLI2C* request) {
   return FakeAdl::Current()->Transfer(index, request);
 }
 
+// ---- tuning ------------------------------------------------------------------------------
+
+template <typename Record>
+std::vector<int32_t> Words(const Record* record, size_t count = sizeof(Record) / 4) {
+  std::vector<int32_t> words(count);
+  if (record) std::memcpy(words.data(), record, count * 4);
+  return words;
+}
+
+// Records the call; the result to return at once (an unknown adapter, a forced result), or
+// nothing when the call goes on with the adapter's tuning values in *out.
+std::optional<int> Begin(const char* entry, AdlContextHandle context, int adapter,
+                         std::vector<int32_t> record, FakeTuning** out, int controller = -1) {
+  FakeAdl* f = FakeAdl::Current();
+  f->calls.push_back({entry, adapter, controller, std::move(record)});
+  if (!Known(context)) return -2;
+  if (adapter < 0 || static_cast<size_t>(adapter) >= f->adapters.size()) return -5;
+  FakeTuning& t = f->Tuning(adapter);
+  const auto forced = t.results.find(entry);
+  if (forced != t.results.end()) return forced->second;
+  *out = &t;
+  return std::nullopt;
+}
+
+// The 32-bit words of a levels record, as far as its own count (at most 32 levels) goes.
+std::vector<int32_t> LevelWords(const ADLODNPerformanceLevelsX2* levels) {
+  if (!levels) return {};
+  const int count = std::clamp(levels->NumberOfPerformanceLevels, 0, 32);
+  return Words(levels, 3 + 4 * static_cast<size_t>(count));
+}
+
+int GetLevels(const char* entry, bool gpu, AdlContextHandle context, int adapter,
+              ADLODNPerformanceLevelsX2* levels) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin(entry, context, adapter, LevelWords(levels), &t)) return *stop;
+  if (!levels) return -9;
+  const int room = std::min(levels->NumberOfPerformanceLevels, (levels->Size - 12) / 16);
+  const auto& defaults = gpu ? t->gpuDefault : t->memoryDefault;
+  const auto& current = gpu ? t->gpuCurrent : t->memoryCurrent;
+  const auto& table = levels->Mode == kAdlLevelsCurrent && !current.empty() ? current : defaults;
+  auto* out = reinterpret_cast<ADLODNPerformanceLevelX2*>(levels + 1);
+  for (int k = 0; k < room && static_cast<size_t>(k) < table.size(); ++k) out[k] = table[k];
+  levels->NumberOfPerformanceLevels =
+      t->levelCountReported.value_or(static_cast<int>(table.size()));
+  return 0;
+}
+
+int SetLevels(const char* entry, AdlContextHandle context, int adapter,
+              ADLODNPerformanceLevelsX2* levels) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin(entry, context, adapter, LevelWords(levels), &t)) return *stop;
+  return levels ? 0 : -9;
+}
+
+template <typename Record>
+int GetRecord(const char* entry, AdlContextHandle context, int adapter, Record* record,
+              Record FakeTuning::*field) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin(entry, context, adapter, Words(record), &t)) return *stop;
+  if (!record) return -9;
+  *record = t->*field;
+  return 0;
+}
+
+template <typename Record>
+int SetRecord(const char* entry, AdlContextHandle context, int adapter, Record* record) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin(entry, context, adapter, Words(record), &t)) return *stop;
+  return record ? 0 : -9;
+}
+
+#define FAKE_LEVELS(name, gpu)                                                           \
+  int PLAT_LIBCALL name##_Get(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
+    return GetLevels(#name "_Get", gpu, c, a, l);                                        \
+  }                                                                                      \
+  int PLAT_LIBCALL name##_Set(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
+    return SetLevels(#name "_Set", c, a, l);                                             \
+  }
+FAKE_LEVELS(ADL2_OverdriveN_SystemClocksX2, true)
+FAKE_LEVELS(ADL2_OverdriveN_MemoryClocksX2, false)
+#undef FAKE_LEVELS
+
+int PLAT_LIBCALL CapabilitiesGet(AdlContextHandle c, int a, ADLODNCapabilitiesX2* r) {
+  return GetRecord("ADL2_OverdriveN_CapabilitiesX2_Get", c, a, r, &FakeTuning::capabilities);
+}
+int PLAT_LIBCALL StatusGet(AdlContextHandle c, int a, ADLODNPerformanceStatus* r) {
+  return GetRecord("ADL2_OverdriveN_PerformanceStatus_Get", c, a, r, &FakeTuning::status);
+}
+int PLAT_LIBCALL FanControlGet(AdlContextHandle c, int a, ADLODNFanControl* r) {
+  return GetRecord("ADL2_OverdriveN_FanControl_Get", c, a, r, &FakeTuning::fan);
+}
+int PLAT_LIBCALL FanControlSet(AdlContextHandle c, int a, ADLODNFanControl* r) {
+  return SetRecord("ADL2_OverdriveN_FanControl_Set", c, a, r);
+}
+int PLAT_LIBCALL PowerLimitGet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
+  return GetRecord("ADL2_OverdriveN_PowerLimit_Get", c, a, r, &FakeTuning::power);
+}
+int PLAT_LIBCALL PowerLimitSet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
+  return SetRecord("ADL2_OverdriveN_PowerLimit_Set", c, a, r);
+}
+int PLAT_LIBCALL PMLogGet(AdlContextHandle c, int a, ADLPMLogDataOutput* r) {
+  return GetRecord("ADL2_New_QueryPMLogData_Get", c, a, r, &FakeTuning::pmLog);
+}
+
+int PLAT_LIBCALL TemperatureGet(AdlContextHandle c, int a, int type, int* value) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_OverdriveN_Temperature_Get", c, a, {type}, &t)) return *stop;
+  *value = t->temperature;
+  return 0;
+}
+
+int PLAT_LIBCALL VramGet(AdlContextHandle c, int a, int* value) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Adapter_VRAMUsage_Get", c, a, {}, &t)) return *stop;
+  *value = t->vram;
+  return 0;
+}
+
+int PLAT_LIBCALL ThermalEnum(AdlContextHandle c, int a, int index, ADLThermalControllerInfo* r) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive5_ThermalDevices_Enum", c, a, Words(r), &t, index))
+    return *stop;
+  if (index < 0 || static_cast<size_t>(index) >= t->thermalDomains.size()) return -100;
+  const auto failed = t->thermalResults.find(index);
+  if (failed != t->thermalResults.end()) return failed->second;
+  r->ThermalDomain = t->thermalDomains[static_cast<size_t>(index)];
+  r->DomainIndex = index;
+  r->Flags = 0;
+  return 0;
+}
+
+int PLAT_LIBCALL FanSpeedGet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive5_FanSpeed_Get", c, a, Words(r), &t, controller))
+    return *stop;
+  const auto it = t->fanSpeeds.find(controller);
+  if (it == t->fanSpeeds.end()) return -1;
+  *r = it->second;
+  return 0;
+}
+
+int PLAT_LIBCALL FanSpeedSet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive5_FanSpeed_Set", c, a, Words(r), &t, controller))
+    return *stop;
+  return 0;
+}
+
+int PLAT_LIBCALL FanSpeedToDefault(AdlContextHandle c, int a, int controller) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive5_FanSpeedToDefault_Set", c, a, {}, &t, controller))
+    return *stop;
+  return 0;
+}
+
+// A list made through the tool's allocation callback, as the library hands it out.
+template <typename T>
+T* HandOut(const std::vector<T>& items) {
+  FakeAdl* f = FakeAdl::Current();
+  const size_t bytes = std::max<size_t>(items.size(), 1) * sizeof(T);
+  auto* list = static_cast<T*>(f->allocate(static_cast<int>(bytes)));
+  if (!items.empty()) std::memcpy(list, items.data(), items.size() * sizeof(T));
+  ++f->listsHandedOut;
+  return list;
+}
+
+int PLAT_LIBCALL Od8InitList(AdlContextHandle c, int a, int* capabilities, int* count,
+                             ADLOD8SingleInitSetting** list) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive8_Init_SettingX2_Get", c, a, {*count}, &t)) return *stop;
+  if (*list != nullptr) return -9;  // the out pointer must come in empty
+  *capabilities = t->od8Capabilities;
+  *count = t->od8InitCount.value_or(static_cast<int>(t->od8Init.size()));
+  *list = t->od8InitNoList ? nullptr : HandOut(t->od8Init);
+  return 0;
+}
+
+int PLAT_LIBCALL Od8CurrentList(AdlContextHandle c, int a, int* count, int** list) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive8_Current_SettingX2_Get", c, a, {*count}, &t)) return *stop;
+  if (*list != nullptr) return -9;
+  *count = t->od8CurrentCount.value_or(static_cast<int>(t->od8Current.size()));
+  *list = t->od8CurrentNoList ? nullptr : HandOut(t->od8Current);
+  return 0;
+}
+
+int PLAT_LIBCALL Od8InitRecord(AdlContextHandle c, int a, ADLOD8InitSetting* r) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive8_Init_Setting_Get", c, a, Words(r), &t)) return *stop;
+  r->Count = t->od8InitCount.value_or(static_cast<int>(t->od8Init.size()));
+  r->OverdriveCapabilities = t->od8Capabilities;
+  for (size_t k = 0; k < t->od8Init.size() && k < kAdlOd8Features; ++k)
+    r->Features[k] = t->od8Init[k];
+  return 0;
+}
+
+int PLAT_LIBCALL Od8CurrentRecord(AdlContextHandle c, int a, ADLOD8CurrentSetting* r) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive8_Current_Setting_Get", c, a, Words(r), &t)) return *stop;
+  r->Count = t->od8CurrentCount.value_or(static_cast<int>(t->od8Current.size()));
+  for (size_t k = 0; k < t->od8Current.size() && k < kAdlOd8Features; ++k)
+    r->Values[k] = t->od8Current[k];
+  return 0;
+}
+
+int PLAT_LIBCALL Od8Set(AdlContextHandle c, int a, ADLOD8SetSetting* request,
+                        ADLOD8CurrentSetting*) {
+  FakeTuning* t = nullptr;
+  if (auto stop = Begin("ADL2_Overdrive8_Setting_Set", c, a, Words(request), &t)) return *stop;
+  return 0;
+}
+
 // Stands in for the entry points no test calls.
 int PLAT_LIBCALL NeverCalled() { return -1; }
 
@@ -105,6 +319,35 @@ const std::map<std::string, void*>& Implemented() {
       {"ADL2_Adapter_VideoBiosInfo_Get",
        Typed<AdlEntry::ADL2_Adapter_VideoBiosInfo_Get>(&BiosInfo)},
       {"ADL2_Display_WriteAndReadI2C", Typed<AdlEntry::ADL2_Display_WriteAndReadI2C>(&I2c)},
+#define FAKE_ENTRY(name, fn) {#name, Typed<AdlEntry::name>(&fn)},
+      FAKE_ENTRY(ADL2_OverdriveN_CapabilitiesX2_Get, CapabilitiesGet)
+          FAKE_ENTRY(ADL2_OverdriveN_PerformanceStatus_Get, StatusGet) FAKE_ENTRY(
+              ADL2_OverdriveN_SystemClocksX2_Get,
+              ADL2_OverdriveN_SystemClocksX2_Get) FAKE_ENTRY(ADL2_OverdriveN_SystemClocksX2_Set,
+                                                             ADL2_OverdriveN_SystemClocksX2_Set)
+              FAKE_ENTRY(ADL2_OverdriveN_MemoryClocksX2_Get, ADL2_OverdriveN_MemoryClocksX2_Get)
+                  FAKE_ENTRY(ADL2_OverdriveN_MemoryClocksX2_Set, ADL2_OverdriveN_MemoryClocksX2_Set)
+                      FAKE_ENTRY(ADL2_OverdriveN_FanControl_Get, FanControlGet) FAKE_ENTRY(
+                          ADL2_OverdriveN_FanControl_Set,
+                          FanControlSet) FAKE_ENTRY(ADL2_OverdriveN_PowerLimit_Get, PowerLimitGet)
+                          FAKE_ENTRY(ADL2_OverdriveN_PowerLimit_Set, PowerLimitSet) FAKE_ENTRY(
+                              ADL2_OverdriveN_Temperature_Get,
+                              TemperatureGet) FAKE_ENTRY(ADL2_Overdrive5_ThermalDevices_Enum,
+                                                         ThermalEnum)
+                              FAKE_ENTRY(ADL2_Overdrive5_FanSpeed_Get, FanSpeedGet) FAKE_ENTRY(
+                                  ADL2_Overdrive5_FanSpeed_Set,
+                                  FanSpeedSet) FAKE_ENTRY(ADL2_Overdrive5_FanSpeedToDefault_Set,
+                                                          FanSpeedToDefault)
+                                  FAKE_ENTRY(ADL2_Adapter_VRAMUsage_Get, VramGet) FAKE_ENTRY(
+                                      ADL2_Overdrive8_Init_SettingX2_Get,
+                                      Od8InitList) FAKE_ENTRY(ADL2_Overdrive8_Current_SettingX2_Get,
+                                                              Od8CurrentList)
+                                      FAKE_ENTRY(ADL2_Overdrive8_Init_Setting_Get, Od8InitRecord)
+                                          FAKE_ENTRY(ADL2_Overdrive8_Current_Setting_Get,
+                                                     Od8CurrentRecord)
+                                              FAKE_ENTRY(ADL2_Overdrive8_Setting_Set, Od8Set)
+                                                  FAKE_ENTRY(ADL2_New_QueryPMLogData_Get, PMLogGet)
+#undef FAKE_ENTRY
   };
   return table;
 }
@@ -144,6 +387,54 @@ void Put32(std::vector<uint8_t>& p, size_t at, uint32_t v) {
 
 }  // namespace
 
+FakeTuning OverdriveNCard() {
+  FakeTuning t;
+  ADLODNCapabilitiesX2& c = t.capabilities;
+  c.MaximumNumberOfPerformanceLevels = 8;
+  c.EngineClock = {1, 50000, 200000, 100, 150000};
+  c.MemoryClock = {1, 50000, 120000, 100, 100000};
+  c.Vddc = {1, 750, 1200, 5, 1100};
+  c.Power = {1, -20, 30, 1, 5};
+  c.PowerTuneTemperature = {1, 60, 105, 1, 90};
+  c.FanTemperature = {1, 25, 100, 1, 85};
+  c.FanSpeed = {1, 500, 3200, 1, 1200};
+  t.gpuDefault = {{30000, 750, 1, 0}, {120000, 900, 1, 0}, {150000, 1100, 1, 0}};
+  t.memoryDefault = {{30000, 750, 1, 0}, {100000, 850, 1, 0}};
+  t.gpuCurrent = {{30000, 750, 1, 0}, {120000, 900, 1, 0}, {155000, 1120, 1, 0}};
+  t.memoryCurrent = {{30000, 750, 1, 0}, {105000, 860, 1, 0}};
+  t.fan = {1, 1, 1, 1300, 1200, 85, 50000, 500};
+  t.power = {1, 7, 88};
+  t.status = {};
+  t.status.CoreClock = 145000;
+  t.status.MemoryClock = 100000;
+  t.status.GPUActivityPercent = 37;
+  t.temperature = 61500;
+  t.vram = 1536;
+  t.thermalDomains = {2, 1};  // the GPU's controller is the second
+  t.fanSpeeds[1] = {16, 1, 1180, 0};
+  return t;
+}
+
+FakeTuning Overdrive8Card() {
+  FakeTuning t;
+  t.od8Capabilities = 0x7F;
+  for (int k = 0; k < kAdlOd8Features; ++k)
+    t.od8Init.push_back({k, 100 * k, 100 * k + 50, 100 * k + 20});
+  t.od8Init[0] = {0, 800, 2100, 1900};  // GPU clock
+  t.od8Init[3] = {3, 700, 1150, 750};   // GPU voltage
+  t.od8Init[8] = {8, 600, 1100, 875};   // memory clock
+  t.od8Init[9] = {9, -50, 50, 10};      // power percent
+  t.od8Init[12] = {12, 25, 105, 95};    // fan target temperature
+  for (const auto& f : t.od8Init) t.od8Current.push_back(f.DefaultValue + 1);
+  t.pmLog.Size = sizeof t.pmLog;
+  for (const auto& [entry, value] :
+       {std::pair{1, 1850}, {2, 870}, {8, 55}, {14, 1400}, {19, 42}, {27, 71}}) {
+    t.pmLog.Sensors[entry] = {1, value};
+  }
+  t.vram = 2048;
+  return t;
+}
+
 FakeAdl::FakeAdl() { g_current = this; }
 
 FakeAdl::~FakeAdl() {
@@ -151,6 +442,13 @@ FakeAdl::~FakeAdl() {
 }
 
 FakeAdl* FakeAdl::Current() { return g_current; }
+
+std::vector<FakeCall> FakeAdl::CallsOf(const std::string& entry) const {
+  std::vector<FakeCall> out;
+  for (const FakeCall& c : calls)
+    if (c.entry == entry) out.push_back(c);
+  return out;
+}
 
 std::unique_ptr<TADL> FakeAdl::Load() {
   return std::make_unique<TADL>(

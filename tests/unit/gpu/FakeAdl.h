@@ -1,7 +1,9 @@
 // A display library inside the test process, handed to TADL in place of the system's loader.
 // It serves the logical adapters a test lists, can lack any entry point, records the loads,
 // calls and I2C requests it sees, and answers ISP packets written over I2C the way the
-// controller does (checksum and number echoes, then a payload).
+// controller does (checksum and number echoes, then a payload). Each adapter index has tuning
+// values of its own (Overdrive-N, thermal controllers, Overdrive-8, power-management log);
+// every tuning call is recorded with the record the tool passed.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -24,6 +26,52 @@ struct FakeAdapter {
   std::string name = "Test Radeon";
   int overdrive = 7;  // what ADL2_Overdrive_Caps reports
   int capsResult = 0;
+};
+
+// What the tuning entry points of one adapter index report. Tables of levels, lists and
+// records are returned as given; `results` makes an entry point return that code (and do
+// nothing else) on every call.
+struct FakeTuning {
+  // Overdrive-N
+  ADLODNCapabilitiesX2 capabilities{};
+  std::vector<ADLODNPerformanceLevelX2> gpuDefault, gpuCurrent, memoryDefault, memoryCurrent;
+  std::optional<int> levelCountReported;  // number of levels written into a levels record
+  ADLODNFanControl fan{};
+  ADLODNPowerLimitSetting power{};
+  ADLODNPerformanceStatus status{};
+  int temperature = 0;  // thousandths of a degree
+  int vram = 0;
+  // Thermal controllers by index: the domain of each (past the last: -100), the result of
+  // an enumeration that fails (nothing written), and what FanSpeed_Get returns.
+  std::vector<int> thermalDomains;
+  std::map<int, int> thermalResults;
+  std::map<int, ADLFanSpeedValue> fanSpeeds;
+  // Overdrive-8: the lists of the X2 form (and, in the record form, the same values); the
+  // count reported (default: the list's size); a success with no list.
+  int od8Capabilities = 0;
+  std::vector<ADLOD8SingleInitSetting> od8Init;
+  std::optional<int> od8InitCount;
+  bool od8InitNoList = false;
+  std::vector<int> od8Current;
+  std::optional<int> od8CurrentCount;
+  bool od8CurrentNoList = false;
+  ADLPMLogDataOutput pmLog{};
+  std::map<std::string, int> results;
+};
+
+// Plausible tuning values of a card of each generation: Overdrive-N with up to 8 levels (GPU
+// top level 1500 MHz at 1100 mV, memory top level 1000 MHz at 850 mV), one GPU thermal
+// controller behind a controller of another domain; Overdrive-8 with every capability bit.
+FakeTuning OverdriveNCard();
+FakeTuning Overdrive8Card();
+
+// One tuning call: its entry point, adapter, thermal controller (-1: none) and the 32-bit
+// words of the record it passed (as passed, before the library wrote anything).
+struct FakeCall {
+  std::string entry;
+  int adapter = -1;
+  int controller = -1;
+  std::vector<int32_t> record;
 };
 
 // One I2C request as the library received it.
@@ -86,6 +134,17 @@ class FakeAdl {
 
   // Handles an I2C request (called by the entry point).
   int Transfer(int adapter, ADLI2C* request);
+
+  // Tuning values per adapter index.
+  std::map<int, FakeTuning> tuning;
+  FakeTuning& Tuning(int adapter = 0) { return tuning[adapter]; }
+  // Tuning calls, in order.
+  std::vector<FakeCall> calls;
+  std::vector<FakeCall> CallsOf(const std::string& entry) const;
+  size_t CountOf(const std::string& entry) const { return CallsOf(entry).size(); }
+  // Lists handed out through the tool's allocation callback.
+  int listsHandedOut = 0;
+  AdlMallocCallback allocate = nullptr;
 
  private:
   std::vector<uint8_t> reply_;  // the answer to the last write, read from register 0

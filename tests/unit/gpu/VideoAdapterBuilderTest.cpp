@@ -125,12 +125,17 @@ TEST(VideoAdapterBuilder, AdapterClassFollowsTheGeneration) {
   EXPECT_EQ(a->GetAdapterName(), "Card A");
   EXPECT_EQ(a->GetUniqueName(), "3_UDID_A");
   EXPECT_EQ(b->GetBusNumber(), 5);
-  // Every setting reads as unsupported, and every id below 8 still has its record.
+  // This library reports no tuning values: the generation-7 adapter's start-up stops at its
+  // capabilities and its ranges keep their unset bytes; the generation-8 adapter fills its
+  // ranges from an empty table. Every id below 8 still has its record.
   for (int32_t id = 0; id < kSettingCount; ++id) {
     const ADL_ODRange* range = a->GetSettingRange(static_cast<_ADL_SETTING_ID>(id));
     ASSERT_NE(range, nullptr);
-    EXPECT_EQ(range->Supported, 0);
+    EXPECT_EQ(range->Supported, -1);
     EXPECT_TRUE(std::isnan(range->Default));
+    const ADL_ODRange* other = b->GetSettingRange(static_cast<_ADL_SETTING_ID>(id));
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->Default, 0);
   }
   EXPECT_EQ(a->GetSettingRange(static_cast<_ADL_SETTING_ID>(8)), nullptr);
   EXPECT_EQ(b->GetSettingRange(static_cast<_ADL_SETTING_ID>(-1)), nullptr);
