@@ -26,9 +26,12 @@
 #include <vector>
 
 #include "Harness.h"
+#include "common/ExpectedTexts.h"
 
 namespace e2e {
 namespace {
+using brumel::test::kFailedChipLines;
+using brumel::test::kSimulatedChipLines;
 
 namespace fs = std::filesystem;
 
@@ -70,25 +73,6 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 // ---- what the information display shows over a GPU I2C line ----------------------------------
-
-const char kHealthyChip[] =
-    "FW Version ............. 0x00010203\n"
-    "FW Release ............. 0x00000007\n"
-    "FW Feature ............. 0x00000001\n"
-    "HW Version ............. 0x00000002\n"
-    "Device ID .............. 0x00235100\n"
-    "Flash Mode ............. APROM (0x20)\n"
-    "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-    "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n";
-
-const char kFailedChip[] =
-    "FW Version ............. 0x00000000\n"
-    "FW Release ............. 0x00000000\n"
-    "FW Feature ............. 0x00000000\n"
-    "HW Version ............. 0x00000000\n"
-    "Device ID .............. 0x00000000\n"
-    "Flash Mode ............. Unknown (0x00)\n"
-    "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
 // Unplugged after the sync and the version and release queries.
 const char kChipGoneAfterRelease[] =
@@ -234,7 +218,7 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=noreply\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        // Nine queries, a write and a read each; every read finds nothing and fails at once.
        .log = {{"ADL2_Display_WriteAndReadI2C ", 18}, {"result=-1 | nothing to read", 9}}},
@@ -242,21 +226,21 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nKind=badchecksum\n",
-       .out = {I2cDisplay("ADL_I2C_OEM", kFailedChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM", kFailedChipLines)},
        .whole = true,
        .log = {{"[bad checksum echo]", 9}, {"line=1 ", 18}}},
       {.name = "I2cBadNumber_InformationDisplay",
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=badnumber\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        .log = {{"[bad number echo]", 9}, {"line=4 ", 18}}},
       {.name = "I2cSlowReply_InformationDisplay",
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nDelayMs=300\n",
-       .out = {I2cDisplay("ADL_I2C_OEM", kHealthyChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM", kSimulatedChipLines)},
        .whole = true,
        // Each read holds the bus until its reply is ready, 300 ms after its write (the pause
        // before the read falls within them); the pauses before each write and after the ROM
@@ -268,7 +252,7 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=garbage\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        .log = {{"[garbage reply]", 9}}},
       {.name = "I2cUnplugged_InformationDisplay",
@@ -295,7 +279,7 @@ const std::vector<FaultCase>& Cases() {
        .flow = Flow::KilledHolder,
        .bench = Bench::Display,
        .args = Args({"/I 2 /MODE 1"}),
-       .out = {I2cDisplay("ADL_I2C_OEM3", kHealthyChip)},
+       .out = {I2cDisplay("ADL_I2C_OEM3", kSimulatedChipLines)},
        .whole = true,
        .maxSeconds = 5,
        .then = Args({"/I 3"})},

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "Harness.h"
+#include "common/ExpectedTexts.h"
 
 namespace e2e {
 namespace {
+using brumel::test::AdapterSectionKeys;
+using brumel::test::kFailedChipLines;
+using brumel::test::kSimulatedChipLines;
 
 const char kCardName[] = "Bench Radeon Graphics";
 const char kSection[] = "3_PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&01";
@@ -20,25 +24,6 @@ std::string Display(const char* interfaceName, const std::string& chip) {
   return std::string("[ Configuration ]\n") + "Program Interface ...... " + interfaceName + "\n" +
          "Adapter ................ " + kCardName + "\n\n[ Chip - Current]\n" + chip + "\n";
 }
-
-const char kHealthyChip[] =
-    "FW Version ............. 0x00010203\n"
-    "FW Release ............. 0x00000007\n"
-    "FW Feature ............. 0x00000001\n"
-    "HW Version ............. 0x00000002\n"
-    "Device ID .............. 0x00235100\n"
-    "Flash Mode ............. APROM (0x20)\n"
-    "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-    "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n";
-
-const char kFailedChip[] =
-    "FW Version ............. 0x00000000\n"
-    "FW Release ............. 0x00000000\n"
-    "FW Feature ............. 0x00000000\n"
-    "HW Version ............. 0x00000000\n"
-    "Device ID .............. 0x00000000\n"
-    "Flash Mode ............. Unknown (0x00)\n"
-    "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
 std::string AdapterLines() {
   return std::string("Adapter: ") + kCardName + "\n" + "Adapter                           [ " +
@@ -96,7 +81,7 @@ TEST_F(GpuLinkRun, InformationDisplayOverEitherLine) {
     RunResult r = RunTool(OnBench({"/I", c.option}));
     ASSERT_FALSE(r.Crashed()) << r.Describe();
     EXPECT_EQ(r.exitCode, 0) << r.Describe();
-    EXPECT_EQ(r.out, AdapterLines() + "\n" + Display(c.name, kHealthyChip)) << r.Describe();
+    EXPECT_EQ(r.out, AdapterLines() + "\n" + Display(c.name, kSimulatedChipLines)) << r.Describe();
     // Nine queries: one write and one read each, all to the controller on the chosen line.
     const auto calls = I2cCalls();
     EXPECT_EQ(calls.size(), 18u) << folder_.Read(log_);
@@ -120,7 +105,7 @@ TEST_F(GpuLinkRun, WithoutDisplayLibrary) {
             "[ Configuration ]\n"
             "Program Interface ...... ADL_I2C_OEM\n\n"
             "[ Chip - Current]\n" +
-                std::string(kFailedChip) + "\n")
+                std::string(kFailedChipLines) + "\n")
       << r.Describe();
   EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
 }
@@ -133,22 +118,6 @@ TEST_F(GpuLinkRun, CardOfAnotherGenerationIsNotUsed) {
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
   EXPECT_EQ(r.out.rfind("Can't find adapter\n", 0), 0u) << r.Describe();
   EXPECT_TRUE(I2cCalls().empty());
-}
-
-// The keys of an adapter section in the order they are written.
-std::vector<std::string> AdapterSectionKeys() {
-  std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",
-                                   "TweakerMode",  "UserGpuClock",   "UserGpuVoltage",
-                                   "UserMemClock", "UserMemVoltage", "FanMode"};
-  for (int k = 0; k < 3; ++k) {
-    for (int p = 0; p < 5; ++p) {
-      keys.push_back("FanSpeed" + std::to_string(k) + "_" + std::to_string(p));
-      keys.push_back("FanTemp" + std::to_string(k) + "_" + std::to_string(p));
-    }
-    keys.push_back("PowerLimit" + std::to_string(k));
-    keys.push_back("TempLimit" + std::to_string(k));
-  }
-  return keys;
 }
 
 // The "Key=Value" lines of a section of INI text, in file order.
@@ -289,7 +258,8 @@ TEST_F(GpuLinkRun, CardOfGeneration8) {
   RunResult r = RunTool(OnBench({"/I", "3"}, kOverdrive8Card));
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out, AdapterLines() + "\n" + Display("ADL_I2C_OEM3", kHealthyChip)) << r.Describe();
+  EXPECT_EQ(r.out, AdapterLines() + "\n" + Display("ADL_I2C_OEM3", kSimulatedChipLines))
+      << r.Describe();
   const std::string log = folder_.Read(log_);
   EXPECT_NE(log.find("ADL2_Overdrive8_Init_SettingX2_Get adapter=0 count=29 result=0"),
             std::string::npos)

@@ -11,6 +11,7 @@
 #include <string>
 #include <tuple>
 
+#include "common/ExpectedTexts.h"
 #include "common/TestSupport.h"
 #include "isp/ChipLink.h"
 #include "isp/ISPLdCMD.h"
@@ -20,9 +21,10 @@
 
 namespace brumel {
 namespace {
-
 using test::Clock;
 using test::ElapsedMs;
+using test::kFailedChipLines;
+using test::kSimulatedChipLines;
 using test::TempFolder;
 
 enum class Link { Usb, Serial };
@@ -36,25 +38,6 @@ struct DisplayFault {
 };
 
 void PrintTo(const DisplayFault& c, std::ostream* os) { *os << c.name; }
-
-const char kHealthy[] =
-    "FW Version ............. 0x00010203\n"
-    "FW Release ............. 0x00000007\n"
-    "FW Feature ............. 0x00000001\n"
-    "HW Version ............. 0x00000002\n"
-    "Device ID .............. 0x00235100\n"
-    "Flash Mode ............. APROM (0x20)\n"
-    "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-    "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n";
-
-const char kFailed[] =
-    "FW Version ............. 0x00000000\n"
-    "FW Release ............. 0x00000000\n"
-    "FW Feature ............. 0x00000000\n"
-    "HW Version ............. 0x00000000\n"
-    "Device ID .............. 0x00000000\n"
-    "Flash Mode ............. Unknown (0x00)\n"
-    "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
 // The mandated pauses on these links: 20 ms before the send and before the receive of the
 // flash-mode, configuration and ROM queries, and 100 ms after the ROM query.
@@ -72,11 +55,13 @@ const DisplayFault kFaults[] = {
      "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
      "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n",
      5000 + kPausesMs - 10, 5000 + kPausesMs + 1500},
-    {"BadChecksum", "[Fault]\nKind=badchecksum\n", kFailed, kPausesMs - 10, kPausesMs + 1000},
+    {"BadChecksum", "[Fault]\nKind=badchecksum\n", kFailedChipLines, kPausesMs - 10,
+     kPausesMs + 1000},
     // The sync does not check the number: only the queries after it fail.
-    {"BadNumber", "[Fault]\nKind=badnumber\n", kFailed, kPausesMs - 10, kPausesMs + 1000},
-    {"Garbage", "[Fault]\nKind=garbage\n", kFailed, kPausesMs - 10, kPausesMs + 1000},
-    {"SlowReply", "[Fault]\nDelayMs=300\n", kHealthy, 9 * 300 + 100, 9 * 300 + kPausesMs + 1500},
+    {"BadNumber", "[Fault]\nKind=badnumber\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000},
+    {"Garbage", "[Fault]\nKind=garbage\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000},
+    {"SlowReply", "[Fault]\nDelayMs=300\n", kSimulatedChipLines, 9 * 300 + 100,
+     9 * 300 + kPausesMs + 1500},
     // Gone after the sync, the version and the release query: the next send fails and closes
     // the link, and every later query fails at once.
     {"Unplugged", "[Fault]\nUnplugAfter=3\n",

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "common/ExpectedTexts.h"
 #include "common/TestSupport.h"
 #include "config/Config.h"
 
@@ -12,6 +13,7 @@ using brumel::TAdapterRegInfos;
 using brumel::TCfgAdapterSetting;
 using brumel::TConfig;
 using brumel::TIniFile;
+using brumel::test::AdapterSectionKeys;
 using brumel::test::TempFolder;
 
 const char kFreshFile[] =
@@ -21,21 +23,6 @@ TAdapterRegInfos Adapters(std::initializer_list<TAdapterRegInfo> infos) {
   TAdapterRegInfos list;
   for (const TAdapterRegInfo& info : infos) list.push_back(std::make_unique<TAdapterRegInfo>(info));
   return list;
-}
-
-std::vector<std::string> AdapterSectionKeys() {
-  std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",
-                                   "TweakerMode",  "UserGpuClock",   "UserGpuVoltage",
-                                   "UserMemClock", "UserMemVoltage", "FanMode"};
-  for (int k = 0; k < 3; ++k) {
-    for (int p = 0; p < 5; ++p) {
-      keys.push_back("FanSpeed" + std::to_string(k) + "_" + std::to_string(p));
-      keys.push_back("FanTemp" + std::to_string(k) + "_" + std::to_string(p));
-    }
-    keys.push_back("PowerLimit" + std::to_string(k));
-    keys.push_back("TempLimit" + std::to_string(k));
-  }
-  return keys;
 }
 
 TEST(Config, FreshFileGetsTheDefaultPreferences) {

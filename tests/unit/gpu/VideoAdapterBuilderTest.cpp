@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "FakeAdl.h"
+#include "common/ExpectedTexts.h"
 #include "common/TestSupport.h"
 #include "config/Config.h"
 #include "config/IniFile.h"
@@ -14,7 +15,7 @@
 
 namespace brumel {
 namespace {
-
+using test::AdapterSectionKeys;
 using test::FakeAdapter;
 using test::FakeAdl;
 using test::TempFolder;
@@ -26,21 +27,6 @@ FakeAdapter With(FakeAdapter a, int overdrive, int capsResult = 0) {
   a.overdrive = overdrive;
   a.capsResult = capsResult;
   return a;
-}
-
-std::vector<std::string> AdapterSectionKeys() {
-  std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",
-                                   "TweakerMode",  "UserGpuClock",   "UserGpuVoltage",
-                                   "UserMemClock", "UserMemVoltage", "FanMode"};
-  for (int k = 0; k < 3; ++k) {
-    for (int p = 0; p < 5; ++p) {
-      keys.push_back("FanSpeed" + std::to_string(k) + "_" + std::to_string(p));
-      keys.push_back("FanTemp" + std::to_string(k) + "_" + std::to_string(p));
-    }
-    keys.push_back("PowerLimit" + std::to_string(k));
-    keys.push_back("TempLimit" + std::to_string(k));
-  }
-  return keys;
 }
 
 // "Key=Value" of every key of a section, in file order.
