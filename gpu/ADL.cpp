@@ -146,17 +146,16 @@ bool TADL::AdlInitialize() {
   if (NumberOfAdapters < 1) return false;
   Log("AdlInitialize", "Number of Adapters = " + std::to_string(NumberOfAdapters), kGreen);
 
-  // Without the table there is nothing to enumerate. The table's size in bytes is an int of
-  // the library: a count whose table would not fit one is refused.
+  // Without the table there is nothing to enumerate. The count sizes the table: one far above
+  // any machine's logical adapters is refused before anything is allocated.
   auto info = Entry<AdlEntry::ADL2_Adapter_AdapterInfo_Get>();
-  if (!info) return false;
-  const int64_t bytes = static_cast<int64_t>(NumberOfAdapters) * int64_t{kAdapterInfoBytes};
-  if (bytes > INT32_MAX) return false;
+  if (!info || NumberOfAdapters > kMaxAdapters) return false;
+  const int bytes = NumberOfAdapters * static_cast<int>(kAdapterInfoBytes);
   AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
-  AdapterTable = static_cast<AdapterInfo*>(AdlMemoryAlloc(static_cast<int>(bytes)));
+  AdapterTable = static_cast<AdapterInfo*>(AdlMemoryAlloc(bytes));
   if (!AdapterTable) return false;
   std::memset(AdapterTable, 0, static_cast<size_t>(bytes));
-  return info(ADLContext, AdapterTable, static_cast<int>(bytes)) == kAdlOk;
+  return info(ADLContext, AdapterTable, bytes) == kAdlOk;
 }
 
 // ---- process-wide ------------------------------------------------------------------------

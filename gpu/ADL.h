@@ -40,6 +40,9 @@ class TADL {
   static constexpr size_t kLibraryNames = 2;
   static std::string LibraryFileName(size_t which);
   static constexpr size_t kAdapterInfoBytes = sizeof(AdapterInfo);
+  // Logical adapters (several per card) the table may hold; a larger count is not taken from a
+  // library.
+  static constexpr int32_t kMaxAdapters = 1024;
 
   // Runs the whole start-up with the operating system's loader; lines go to the debug console.
   TADL();

@@ -8,7 +8,6 @@ namespace brumel {
 namespace {
 
 constexpr uint16_t kRed = 12;
-constexpr double kPerTenKilohertz = 0.01;  // 10 kHz units -> MHz
 constexpr double kPerMilliDegree = 0.001;
 constexpr int32_t kTemperatureTypeGpu = 1;
 constexpr int32_t kLastThermalControllerIndex = 254;
@@ -25,12 +24,6 @@ constexpr int32_t kMemoryLevelEnabled = 1;
 
 // A fan speed reported unchanged this many times after the first is taken as stale.
 constexpr int32_t kMaxFanSpeedRepeats = 7;
-
-// trunc(value x ratio), the product in single precision.
-int32_t ScaleSingle(int32_t value, float ratio) {
-  const float product = static_cast<float>(value) * ratio;
-  return TruncToInt32OrUnset(static_cast<double>(product));
-}
 
 }  // namespace
 
@@ -57,14 +50,8 @@ int32_t TPerformanceLevels::LeadingNonZero() {
 int32_t TOD7VideoAdapter::LastFanSpeed = 0;
 int32_t TOD7VideoAdapter::FanSpeedRepeats = 0;
 
-TOD7VideoAdapter::TOD7VideoAdapter(int32_t adapterIndex) : IVideoAdapter(adapterIndex) { Start(); }
-
 TOD7VideoAdapter::TOD7VideoAdapter(TADL* adl, int32_t adapterIndex)
     : IVideoAdapter(adl, adapterIndex) {
-  Start();
-}
-
-void TOD7VideoAdapter::Start() {
   OverdriveVersion = 7;
   InitOverdrive();
 }
@@ -292,8 +279,6 @@ bool TOD7VideoAdapter::SetFanSpeed(int32_t percent) {
 
 bool TOD7VideoAdapter::SetFanCurve(const TCfgFanPoint*, int32_t) { return true; }
 
-bool TOD7VideoAdapter::SetFanAuto() { return SetFanSpeed(-1); }
-
 int32_t TOD7VideoAdapter::GetFanMode() {
   if (!Valid) return 0;
   auto get = Adl->Entry<AdlEntry::ADL2_Overdrive5_FanSpeed_Get>();
@@ -374,10 +359,6 @@ bool TOD7VideoAdapter::SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t m
   ScaleLevels(false, memoryClock, memoryVoltage);
   return true;
 }
-
-bool TOD7VideoAdapter::SetPerformanceOC() { return ApplyPreset(true); }
-
-bool TOD7VideoAdapter::SetPerformanceSilent() { return ApplyPreset(false); }
 
 bool TOD7VideoAdapter::SetPerformanceDefault() {
   if (!Valid) return false;

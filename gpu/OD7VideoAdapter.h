@@ -34,7 +34,6 @@ class TPerformanceLevels {
   ADLODNPerformanceLevelsX2* Record() {
     return reinterpret_cast<ADLODNPerformanceLevelsX2*>(Words.data());
   }
-  int32_t Mode() const { return Words[1]; }
   void SetMode(int32_t mode) { Words[1] = mode; }
   // Levels the record holds by its own count, never more than it was sized for.
   int32_t Count() const;
@@ -49,6 +48,8 @@ class TPerformanceLevels {
  private:
   static constexpr size_t kHeadWords = 3;
   static constexpr size_t kLevelWords = 4;
+  static_assert(kHeadWords * sizeof(int32_t) == sizeof(ADLODNPerformanceLevelsX2));
+  static_assert(kLevelWords * sizeof(int32_t) == sizeof(ADLODNPerformanceLevelX2));
   size_t Field(int32_t k, size_t f) const {
     return kHeadWords + static_cast<size_t>(k) * kLevelWords + f;
   }
@@ -58,7 +59,6 @@ class TPerformanceLevels {
 
 class TOD7VideoAdapter : public IVideoAdapter {
  public:
-  explicit TOD7VideoAdapter(int32_t adapterIndex);
   TOD7VideoAdapter(TADL* adl, int32_t adapterIndex);
   ~TOD7VideoAdapter() override;
 
@@ -67,16 +67,13 @@ class TOD7VideoAdapter : public IVideoAdapter {
   bool UpdateSensors() override;
   bool SetFanSpeed(int32_t percent) override;
   bool SetFanCurve(const TCfgFanPoint* points, int32_t count) override;
-  bool SetFanAuto() override;
   int32_t GetFanMode() override;
   ADL_ODRange* GetSettingRange(_ADL_SETTING_ID id) override;
   bool SetPowerLimit(int32_t temperatureLimit, int32_t powerLimit) override;
   bool ResetPowerLimit() override;
   bool SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t memoryClock,
                  int32_t memoryVoltage) override;
-  bool SetPerformanceOC() override;
   bool SetPerformanceDefault() override;
-  bool SetPerformanceSilent() override;
 
   const ADLODNCapabilitiesX2& GetCapabilities() const { return Capabilities; }
   const ADL_ThermalControllerInfo& GetThermalControllers() const { return ThermalControllers; }
@@ -84,7 +81,6 @@ class TOD7VideoAdapter : public IVideoAdapter {
   int32_t GetMemoryLevelCount() const { return MemoryLevelCount; }
 
  private:
-  void Start();
   // The table of a kind (GPU or memory) read in `mode` into a fresh table sized from the
   // capabilities; null when the capabilities give no usable size, the entry point is missing
   // or the read fails.

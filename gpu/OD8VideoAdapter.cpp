@@ -7,8 +7,6 @@ namespace brumel {
 
 namespace {
 
-constexpr double kPerTenKilohertz = 0.01;  // 10 kHz units -> MHz
-
 // Entries of the power-management log the sensors come from.
 constexpr int kLogGfxClock = 1;
 constexpr int kLogMemoryClock = 2;
@@ -28,16 +26,38 @@ void Request(ADLOD8SetSetting& request, int32_t feature, int32_t value, int32_t 
   request.Entries[feature].Reset = reset;
 }
 
-}  // namespace
+// Entries first to last requested at their current values.
+void RequestCurrent(ADLOD8SetSetting& request, const ADLOD8CurrentSetting& current, int32_t first,
+                    int32_t last, int32_t reset) {
+  for (int32_t e = first; e <= last; ++e) Request(request, e, current.Values[e], reset);
+}
 
-TOD8VideoAdapter::TOD8VideoAdapter(int32_t adapterIndex) : IVideoAdapter(adapterIndex) { Start(); }
+// A record of the feature tables with every entry zero and the number of features set.
+template <class Record>
+Record Empty() {
+  Record record{};
+  record.Count = kAdlOd8Features;
+  return record;
+}
+
+// A list the library made through the tool's allocation callback: at most the table's number
+// of entries is copied into `into` (their number into `taken`), then the list is freed. False
+// when the call failed or a success handed out no list.
+template <class T>
+bool TakeList(int result, int count, T*& list, T* into, int32_t& taken) {
+  const bool ok = result == kAdlOk && list;
+  if (ok) {
+    taken = FeatureCount(count);
+    std::copy_n(list, taken, into);
+  }
+  AdlMemoryFree(reinterpret_cast<void**>(&list));
+  return ok;
+}
+
+}  // namespace
 
 TOD8VideoAdapter::TOD8VideoAdapter(TADL* adl, int32_t adapterIndex)
     : IVideoAdapter(adl, adapterIndex) {
-  Start();
-}
-
-void TOD8VideoAdapter::Start() {
   OverdriveVersion = 8;
   InitOverdrive();
 }
@@ -52,49 +72,34 @@ bool TOD8VideoAdapter::InitOverdrive() {
 bool TOD8VideoAdapter::FreeOverdrive() { return true; }
 
 void TOD8VideoAdapter::ReadInitSettings() {
-  InitSettings = ADLOD8InitSetting{};
-  InitSettings.Count = kAdlOd8Features;
+  InitSettings = Empty<ADLOD8InitSetting>();
   if (!Valid) return;
   const AdlContextHandle context = Adl->GetContext();
   if (auto list = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_SettingX2_Get>()) {
     int capabilities = 0;
     int count = kAdlOd8Features;
     ADLOD8SingleInitSetting* features = nullptr;
-    // A success that hands out no list is no success.
-    if (list(context, AdapterIndex, &capabilities, &count, &features) == kAdlOk && features) {
-      InitSettings.Count = FeatureCount(count);
+    const int result = list(context, AdapterIndex, &capabilities, &count, &features);
+    if (TakeList(result, count, features, InitSettings.Features, InitSettings.Count))
       InitSettings.OverdriveCapabilities = capabilities;
-      std::copy_n(features, InitSettings.Count, InitSettings.Features);
-    }
-    // The library made the list through the tool's allocation callback.
-    if (features) AdlMemoryFree(reinterpret_cast<void**>(&features));
   } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_Setting_Get>()) {
-    if (record(context, AdapterIndex, &InitSettings) != kAdlOk) {
-      InitSettings = ADLOD8InitSetting{};
-      InitSettings.Count = kAdlOd8Features;
-    }
+    if (record(context, AdapterIndex, &InitSettings) != kAdlOk)
+      InitSettings = Empty<ADLOD8InitSetting>();
     InitSettings.Count = FeatureCount(InitSettings.Count);
   }
 }
 
 void TOD8VideoAdapter::ReadCurrentSettings(ADLOD8CurrentSetting& current) const {
-  current = ADLOD8CurrentSetting{};
-  current.Count = kAdlOd8Features;
+  current = Empty<ADLOD8CurrentSetting>();
   if (!Valid) return;
   const AdlContextHandle context = Adl->GetContext();
   if (auto list = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_SettingX2_Get>()) {
     int count = kAdlOd8Features;
     int* values = nullptr;
-    if (list(context, AdapterIndex, &count, &values) == kAdlOk && values) {
-      current.Count = FeatureCount(count);
-      std::copy_n(values, current.Count, current.Values);
-    }
-    if (values) AdlMemoryFree(reinterpret_cast<void**>(&values));
+    const int result = list(context, AdapterIndex, &count, &values);
+    TakeList(result, count, values, current.Values, current.Count);
   } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_Setting_Get>()) {
-    if (record(context, AdapterIndex, &current) != kAdlOk) {
-      current = ADLOD8CurrentSetting{};
-      current.Count = kAdlOd8Features;
-    }
+    if (record(context, AdapterIndex, &current) != kAdlOk) current = Empty<ADLOD8CurrentSetting>();
     current.Count = FeatureCount(current.Count);
   }
 }
@@ -169,12 +174,6 @@ bool TOD8VideoAdapter::UpdateSensors() {
   return true;
 }
 
-ADLOD8SetSetting TOD8VideoAdapter::EmptyRequest() {
-  ADLOD8SetSetting request{};
-  request.Count = kAdlOd8Features;
-  return request;
-}
-
 bool TOD8VideoAdapter::Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const {
   if (!Valid) return false;
   auto set = Adl->Entry<AdlEntry::ADL2_Overdrive8_Setting_Set>();
@@ -185,11 +184,10 @@ bool TOD8VideoAdapter::SetFanSpeed(int32_t percent) {
   if (!Valid) return false;
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
+  ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
   const bool automatic = percent < 0;
   const int32_t reset = automatic ? 1 : 0;
-  for (int32_t e = kOd8FanCurveFirst; e <= kOd8FanCurveLast; ++e)
-    Request(request, e, current.Values[e], reset);
+  RequestCurrent(request, current, kOd8FanCurveFirst, kOd8FanCurveLast, reset);
   for (int32_t e : kCurveSpeeds) Request(request, e, automatic ? DefaultOf(e) : percent, reset);
 
   const int32_t capabilities = InitSettings.OverdriveCapabilities;
@@ -215,9 +213,8 @@ bool TOD8VideoAdapter::SetFanCurve(const TCfgFanPoint* points, int32_t count) {
   if (!Valid || !points || count < kFanCurvePoints) return false;
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
-  for (int32_t e = kOd8FanCurveFirst; e <= kOd8FanCurveLast; ++e)
-    Request(request, e, current.Values[e], 0);
+  ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
+  RequestCurrent(request, current, kOd8FanCurveFirst, kOd8FanCurveLast, 0);
   for (int32_t k = 0; k < kFanCurvePoints; ++k) {
     Request(request, kOd8FanCurveFirst + 1 + 2 * k, points[k].FanSpeed, 0);
     Request(request, kOd8FanCurveFirst + 2 * k, points[k].FanTemp, 0);
@@ -225,8 +222,6 @@ bool TOD8VideoAdapter::SetFanCurve(const TCfgFanPoint* points, int32_t count) {
   Send(request, current);
   return true;
 }
-
-bool TOD8VideoAdapter::SetFanAuto() { return SetFanSpeed(-1); }
 
 int32_t TOD8VideoAdapter::GetFanMode() {
   if (!Valid) return 0;
@@ -243,22 +238,20 @@ int32_t TOD8VideoAdapter::GetFanMode() {
 }
 
 bool TOD8VideoAdapter::SetPowerLimit(int32_t, int32_t powerLimit) {
-  if (!Valid) return false;
-  ADLOD8CurrentSetting current;
-  ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
-  if (InitSettings.OverdriveCapabilities & kOd8CapPowerLimit)
-    Request(request, kOd8PowerPercentage, powerLimit, 0);
-  return Send(request, current);
+  return SendPowerLimit(powerLimit, 0);
 }
 
 bool TOD8VideoAdapter::ResetPowerLimit() {
+  return SendPowerLimit(DefaultOf(kOd8PowerPercentage), 1);
+}
+
+bool TOD8VideoAdapter::SendPowerLimit(int32_t value, int32_t reset) {
   if (!Valid) return false;
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
+  ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
   if (InitSettings.OverdriveCapabilities & kOd8CapPowerLimit)
-    Request(request, kOd8PowerPercentage, DefaultOf(kOd8PowerPercentage), 1);
+    Request(request, kOd8PowerPercentage, value, reset);
   return Send(request, current);
 }
 
@@ -269,9 +262,8 @@ bool TOD8VideoAdapter::SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t m
   const int32_t memory = TruncToInt32OrUnset(memoryClock * kPerTenKilohertz);
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
-  for (int32_t e = kOd8GfxClockMax; e <= kOd8MemoryClockMax; ++e)
-    Request(request, e, current.Values[e], 0);
+  ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
+  RequestCurrent(request, current, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
   const int32_t capabilities = InitSettings.OverdriveCapabilities;
   if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
     Request(request, kOd8GfxClockMax, gpu, 0);
@@ -282,18 +274,13 @@ bool TOD8VideoAdapter::SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t m
   return Send(request, current);
 }
 
-bool TOD8VideoAdapter::SetPerformanceOC() { return ApplyPreset(true); }
-
-bool TOD8VideoAdapter::SetPerformanceSilent() { return ApplyPreset(false); }
-
 bool TOD8VideoAdapter::SetPerformanceDefault() {
   if (!Valid) return false;
   ResetPowerLimit();
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
-  ADLOD8SetSetting request = EmptyRequest();
-  for (int32_t e = kOd8GfxClockMax; e <= kOd8MemoryClockMax; ++e)
-    Request(request, e, current.Values[e], 0);
+  ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
+  RequestCurrent(request, current, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
   const int32_t capabilities = InitSettings.OverdriveCapabilities;
   if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
     for (int32_t e : {kOd8GfxClockMax, kOd8GfxFrequency3, kOd8GfxVoltage3})

@@ -33,7 +33,6 @@ inline constexpr int32_t kOd8CapFanTargetTemp = 0x40;
 
 class TOD8VideoAdapter : public IVideoAdapter {
  public:
-  explicit TOD8VideoAdapter(int32_t adapterIndex);
   TOD8VideoAdapter(TADL* adl, int32_t adapterIndex);
   ~TOD8VideoAdapter() override;
 
@@ -43,16 +42,13 @@ class TOD8VideoAdapter : public IVideoAdapter {
   bool SetFanSpeed(int32_t percent) override;
   // Five points of (fan speed, temperature); fewer fail without a call.
   bool SetFanCurve(const TCfgFanPoint* points, int32_t count) override;
-  bool SetFanAuto() override;
   int32_t GetFanMode() override;
   ADL_ODRange* GetSettingRange(_ADL_SETTING_ID id) override;
   bool SetPowerLimit(int32_t temperatureLimit, int32_t powerLimit) override;
   bool ResetPowerLimit() override;
   bool SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t memoryClock,
                  int32_t memoryVoltage) override;
-  bool SetPerformanceOC() override;
   bool SetPerformanceDefault() override;
-  bool SetPerformanceSilent() override;
   // Reads the initial settings and fills the setting ranges.
   virtual bool InitOverdrive8();
 
@@ -65,9 +61,9 @@ class TOD8VideoAdapter : public IVideoAdapter {
   static constexpr int32_t kFanCurvePoints = 5;
 
  private:
-  void Start();
-  // A request with the number of features set and every entry cleared.
-  static ADLOD8SetSetting EmptyRequest();
+  // The power percentage requested at value (reset 1: back to its default); no entry when
+  // the adapter cannot set it.
+  bool SendPowerLimit(int32_t value, int32_t reset);
   // Sends the request with the current values it was made from; true when the library took it.
   bool Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const;
   int32_t DefaultOf(int32_t feature) const { return InitSettings.Features[feature].DefaultValue; }

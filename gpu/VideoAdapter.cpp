@@ -47,11 +47,6 @@ std::string FieldText(const char (&field)[kAdlTextBytes]) {
   return std::string(field, n);
 }
 
-TADL* ProcessDisplayLibrary() {
-  TADL** slot = GetADL();
-  return slot ? *slot : nullptr;
-}
-
 }  // namespace
 
 const char* HwmLabel(_ADL_HWM_ID id) { return id >= 0 && id < kHwmCount ? kHwmLabels[id] : ""; }
@@ -62,10 +57,12 @@ int32_t TruncToInt32OrUnset(double value) {
   return static_cast<int32_t>(value);
 }
 
-// ---- TBaseVideoAdapter -------------------------------------------------------------------
+int32_t ScaleSingle(int32_t value, float factor) {
+  const float product = static_cast<float>(value) * factor;
+  return TruncToInt32OrUnset(static_cast<double>(product));
+}
 
-TBaseVideoAdapter::TBaseVideoAdapter(int32_t adapterIndex)
-    : TBaseVideoAdapter(ProcessDisplayLibrary(), adapterIndex) {}
+// ---- TBaseVideoAdapter -------------------------------------------------------------------
 
 TBaseVideoAdapter::TBaseVideoAdapter(TADL* adl, int32_t adapterIndex)
     : Adl(adl), AdapterIndex(adapterIndex), Config(GetConfig(std::string())) {
@@ -105,10 +102,6 @@ std::string TBaseVideoAdapter::GetUniqueName() const {
 }
 
 // ---- IVideoAdapter -----------------------------------------------------------------------
-
-IVideoAdapter::IVideoAdapter(int32_t adapterIndex) : TBaseVideoAdapter(adapterIndex) {
-  MakeTables();
-}
 
 IVideoAdapter::IVideoAdapter(TADL* adl, int32_t adapterIndex)
     : TBaseVideoAdapter(adl, adapterIndex) {
@@ -161,12 +154,6 @@ std::string FactorText(float factor) {
   return text;
 }
 
-// trunc(value x factor), the product in single precision.
-int32_t ScaleSingle(int32_t value, float factor) {
-  const float product = static_cast<float>(value) * factor;
-  return TruncToInt32OrUnset(static_cast<double>(product));
-}
-
 // A clock in MHz as 10 kHz units.
 int32_t TenKilohertz(int32_t megahertz) {
   return TruncToInt32OrUnset(static_cast<double>(megahertz) * 100.0);
@@ -203,6 +190,12 @@ bool IVideoAdapter::PresetFactors(float* ocGpu, float* ocMemory, float* ocPower,
   }
   return true;
 }
+
+bool IVideoAdapter::SetFanAuto() { return SetFanSpeed(-1); }
+
+bool IVideoAdapter::SetPerformanceOC() { return ApplyPreset(true); }
+
+bool IVideoAdapter::SetPerformanceSilent() { return ApplyPreset(false); }
 
 bool IVideoAdapter::ApplyPreset(bool overclock) {
   if (!Valid) return false;

@@ -74,9 +74,8 @@ using TODSettingValues = std::map<_ADL_SETTING_ID, std::unique_ptr<ADL_ODRange>>
 
 class TBaseVideoAdapter {
  public:
-  // The adapter of library adapter index adapterIndex in the process-wide display library.
-  explicit TBaseVideoAdapter(int32_t adapterIndex);
-  // The same in the given display library (null: none).
+  // The adapter of library adapter index adapterIndex in the given display library (null:
+  // none); the tool passes the process-wide one.
   TBaseVideoAdapter(TADL* adl, int32_t adapterIndex);
   virtual ~TBaseVideoAdapter();
   TBaseVideoAdapter(const TBaseVideoAdapter&) = delete;
@@ -113,7 +112,6 @@ class TBaseVideoAdapter {
 
 class IVideoAdapter : public TBaseVideoAdapter {
  public:
-  explicit IVideoAdapter(int32_t adapterIndex);
   IVideoAdapter(TADL* adl, int32_t adapterIndex);
   ~IVideoAdapter() override;
 
@@ -125,7 +123,8 @@ class IVideoAdapter : public TBaseVideoAdapter {
   virtual bool SetFanSpeed(int32_t percent) = 0;
   // points: count (fan speed, temperature) pairs; callers pass five.
   virtual bool SetFanCurve(const TCfgFanPoint* points, int32_t count) = 0;
-  virtual bool SetFanAuto() = 0;
+  // The fan back to automatic control: SetFanSpeed(-1).
+  virtual bool SetFanAuto();
   virtual int32_t GetFanMode() = 0;
   // Refreshes the Current values and returns the range of the id; null for an id of 8 or more.
   virtual ADL_ODRange* GetSettingRange(_ADL_SETTING_ID id) = 0;
@@ -134,9 +133,10 @@ class IVideoAdapter : public TBaseVideoAdapter {
   // Clocks in 10 kHz units, voltages in mV.
   virtual bool SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t memoryClock,
                          int32_t memoryVoltage) = 0;
-  virtual bool SetPerformanceOC() = 0;
+  // The two presets: ApplyPreset over the generation's own operations.
+  virtual bool SetPerformanceOC();
   virtual bool SetPerformanceDefault() = 0;
-  virtual bool SetPerformanceSilent() = 0;
+  virtual bool SetPerformanceSilent();
 
   // I2C transfers through the display library; true when the library call returned 0. The
   // Line forms name the bus line, the others use line 4. address is in the library's form
@@ -190,6 +190,12 @@ class IVideoAdapter : public TBaseVideoAdapter {
 // A double of the library as a 32-bit integer (truncated toward zero); NaN and values outside
 // the 32-bit range give -1, the "not set" value of the configuration file.
 int32_t TruncToInt32OrUnset(double value);
+
+// trunc(value x factor), the product in single precision; -1 as above.
+int32_t ScaleSingle(int32_t value, float factor);
+
+// The library's clocks are in 10 kHz units: times this gives MHz.
+inline constexpr double kPerTenKilohertz = 0.01;
 
 // Cards whose presets differ from the default row, by their PCI subsystem value (subsystem
 // vendor id low, subsystem id high): two and three cards of the maker's own, and one

@@ -105,9 +105,11 @@ void TVideoAdapterBuilder::RecordAdapters(const TAdapterRegInfos& registrations)
       setting->UserMemClock = DefaultOf(adapter, kSettingMemoryClock);
       setting->UserMemVoltage = DefaultOf(adapter, kSettingMemoryVoltage);
       setting->FanMode = 0;
+      const int32_t powerLimit = DefaultOf(adapter, kSettingPowerLimit);
+      const int32_t temperatureLimit = DefaultOf(adapter, kSettingTemperatureLimit);
       for (TCfgLimits& limits : setting->Limits) {
-        limits.PowerLimit = DefaultOf(adapter, kSettingPowerLimit);
-        limits.TempLimit = DefaultOf(adapter, kSettingTemperatureLimit);
+        limits.PowerLimit = powerLimit;
+        limits.TempLimit = temperatureLimit;
       }
     }
     Config->SaveAdapterSetting(setting);

@@ -138,8 +138,8 @@ bool ISPLdCMD::WritePacket(uint32_t command, const void* payload, uint32_t lengt
       SelectI2cTarget();
       // The command's low byte goes out as the register byte, the rest of the request as data.
       const uint64_t bytes = uint64_t{length} + 5;
-      int32_t size =
-          bytes > PacketSize ? static_cast<int32_t>(PacketSize) + 1 : static_cast<int32_t>(bytes);
+      if (bytes > PacketSize) break;  // more than a packet holds: not sent
+      int32_t size = static_cast<int32_t>(bytes);
       sent = I2c.Write(packet, PacketSize, &size, timeoutMs);
       break;
     }

@@ -35,7 +35,7 @@ class ISPLdCMD {
   static constexpr uint32_t kRawTimeoutMs = 500;
   static constexpr uint32_t kReportBytes = 65;
   // On the GPU I2C link a reply carries at most this many data bytes (12-byte packets).
-  static constexpr uint32_t kMaxI2cReplyData = 8;
+  static constexpr uint32_t kMaxI2cReplyData = TAdlI2CIO::kTransferBytes - 4;
 
   ISPLdCMD();
   ~ISPLdCMD();

@@ -120,7 +120,10 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        false,
        2,
        false},
-      // A table past 2^31 bytes is refused before anything is allocated.
+      // A count above the most logical adapters a machine has (and so a table past 2^31 bytes)
+      // is refused before anything is allocated.
+      {"most adapters taken", {}, TADL::kMaxAdapters, 0, 0, true, 2, true},
+      {"more adapters than a machine has", {}, TADL::kMaxAdapters + 1, 0, 0, false, 2, false},
       {"count past the table limit", {}, INT_MAX / 1572 + 1, 0, 0, false, 2, false},
       {"largest count", {}, INT_MAX, 0, 0, false, 2, false},
       {"table refused", {}, std::nullopt, 0, -1, false, 2, true},
