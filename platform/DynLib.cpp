@@ -1,6 +1,15 @@
 #include "platform/DynLib.h"
 
+#include "platform/Files.h"
+
 namespace plat {
+
+// A full path names that one file to the system's loader on both systems.
+LibHandle LoadLibraryBesideExecutable(const char* name) {
+  const std::string folder = ExecutableDir();
+  if (!name || folder.empty()) return nullptr;
+  return LoadLibraryBySearch((folder + name).c_str());
+}
 
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names) {
   for (const char* name : names) {

@@ -29,9 +29,8 @@ LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names);
 // The file name of a library of the given base name on this system: "base.dll" on Windows,
 // "libbase.so" on Linux.
 std::string LibraryFileName(const std::string& base);
-// One name from the executable's own folder only: the folder of the path the system reports
-// for the running executable (the whole path when it holds no separator). Null when the path
-// cannot be had or the library is not there.
+// One name from the executable's own folder only (ExecutableDir). Null when the folder is not
+// known or the library is not there.
 LibHandle LoadLibraryBesideExecutable(const char* name);
 // One name through the system's search order for libraries. Null when it does not load.
 LibHandle LoadLibraryBySearch(const char* name);

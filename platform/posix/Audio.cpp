@@ -5,6 +5,7 @@
 // without a bound. The entry points are declared here from the libraries' public documentation.
 #include "platform/Audio.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -499,6 +500,7 @@ class Player {
     while (!stop_) {
       size_t done = 0;
       const int rc = mpg.read(decoder, buffer.data(), buffer.size(), &done);
+      done = std::min(done, buffer.size());  // never more than the buffer holds
       if (done > 0 && pa.write(out, buffer.data(), done, &error) < 0) break;
       if (rc != kMpg123Ok && rc != kMpg123NewFormat) {
         ended = true;  // end of file or an undecodable stream
@@ -524,7 +526,10 @@ Player& ThePlayer() {
 }  // namespace
 
 void StartAudioPlayback(const std::string& path) {
-  if (!FileExists(path)) return;
+  // A regular file only: the decoder would wait on a FIFO, or read a device without end.
+  RegularFile file;
+  if (file.Open(path) != RegularFile::OpenResult::Opened) return;
+  file.Close();
   ThePlayer().Start(path);
 }
 

@@ -2,23 +2,12 @@
 
 #include <dlfcn.h>
 
-#include "platform/Files.h"
-
 namespace plat {
 
 // The dynamic loader never looks in the current folder by itself.
 void RestrictLibrarySearch() {}
 
 std::string LibraryFileName(const std::string& base) { return "lib" + base + ".so"; }
-
-LibHandle LoadLibraryBesideExecutable(const char* name) {
-  if (!name) return nullptr;
-  const std::string exe = ExecutablePath();
-  if (exe.empty()) return nullptr;
-  const size_t slash = exe.rfind('/');
-  const std::string dir = slash == std::string::npos ? exe : exe.substr(0, slash);
-  return dlopen((dir + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL);
-}
 
 LibHandle LoadLibraryBySearch(const char* name) {
   if (!name) return nullptr;

@@ -128,6 +128,8 @@ bool WriteFileReplacing(const std::string& path, const std::string& bytes) {
   const int fd = CreateUniqueBeside(path, temp);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, bytes.data(), bytes.size());
+  // On the disk before it takes the name: a crash never leaves an empty file in its place.
+  ok = ok && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   // rename replaces a link at path by the file; it never writes through it.
   ok = ok && rename(temp.c_str(), path.c_str()) == 0;

@@ -61,7 +61,7 @@ std::string NamedMutexFile(const std::string& name) {
 // the file given as major:minor (hexadecimal) and inode. Waiters are listed with "->".
 uint32_t NamedMutexHolder(const std::string& name) {
   struct stat st {};
-  if (stat(NamedMutexFile(name).c_str(), &st) != 0) return 0;
+  if (lstat(NamedMutexFile(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   char device[64];
   std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino));

@@ -4,27 +4,13 @@
 
 #include <cstring>
 
-#include "platform/DynLib.h"
+#include "platform/win32/OverlappedWait.h"
 
 namespace plat {
 
 namespace {
 
-using CancelIoExFn = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
-
 HANDLE Win(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
-
-// CancelIoEx where the system has it; CancelIo (the calling thread's transfers, which started
-// this one) before Vista.
-void CancelRequest(HANDLE handle, OVERLAPPED* overlapped) {
-  static const CancelIoExFn cancelIoEx =
-      LookupEntryAs<CancelIoExFn>(GetModuleHandleA("kernel32.dll"), "CancelIoEx");
-  if (cancelIoEx) {
-    cancelIoEx(handle, overlapped);
-  } else {
-    CancelIo(handle);
-  }
-}
 
 class WindowsDeviceIo final : public DeviceIo {
  public:
@@ -53,15 +39,11 @@ class WindowsDeviceIo final : public DeviceIo {
     BOOL ok = DeviceIoControl(handle, code, const_cast<void*>(in), inSize, out, outSize, &moved,
                               &overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING) {
-      if (WaitForSingleObject(event, kDeviceRequestTimeoutMs) != WAIT_OBJECT_0) {
-        // Time is up: the request must be over before the buffers and the overlapped record
-        // go away.
-        CancelRequest(handle, &overlapped);
-        GetOverlappedResult(handle, &overlapped, &moved, TRUE);
-        CloseHandle(event);
-        return false;
-      }
-      ok = GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+      // The request is over before the buffers and the overlapped record go away; one that
+      // completed as its time ran out is kept.
+      uint32_t done = 0;
+      ok = FinishOverlapped(handle, overlapped, kDeviceRequestTimeoutMs, done);
+      moved = done;
     }
     CloseHandle(event);
     if (!ok) return false;

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "platform/Files.h"
-
 namespace plat {
 
 namespace {
@@ -13,7 +11,7 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
 }  // namespace
 
 // Windows 8 on, and Windows 7 with its loader update, have SetDefaultDllDirectories; without it
-// the system keeps its own order (LoadSystemLibrary still names System32 itself).
+// the system keeps its own order (LoadSystemLibrary then names System32 itself).
 void RestrictLibrarySearch() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   auto set = LookupEntryAs<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
@@ -22,15 +20,6 @@ void RestrictLibrarySearch() {
 
 std::string LibraryFileName(const std::string& base) { return base + ".dll"; }
 
-LibHandle LoadLibraryBesideExecutable(const char* name) {
-  if (!name) return nullptr;
-  const std::string exe = ExecutablePath();
-  if (exe.empty()) return nullptr;
-  const size_t slash = exe.find_last_of("\\/");
-  const std::string dir = slash == std::string::npos ? exe : exe.substr(0, slash);
-  return reinterpret_cast<LibHandle>(LoadLibraryA((dir + "\\" + name).c_str()));
-}
-
 LibHandle LoadLibraryBySearch(const char* name) {
   if (!name) return nullptr;
   return reinterpret_cast<LibHandle>(LoadLibraryA(name));
@@ -38,7 +27,15 @@ LibHandle LoadLibraryBySearch(const char* name) {
 
 LibHandle LoadSystemLibrary(const char* name) {
   if (!name) return nullptr;
-  return reinterpret_cast<LibHandle>(LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  HMODULE lib = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // A system without the search flags (before Windows 8, Windows 7 without its loader update)
+  // refuses the flag itself: the library is then named by its full path in the system folder.
+  if (!lib && GetLastError() == ERROR_INVALID_PARAMETER) {
+    char folder[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) lib = LoadLibraryA((std::string(folder, n) + "\\" + name).c_str());
+  }
+  return reinterpret_cast<LibHandle>(lib);
 }
 
 void* LookupEntry(LibHandle lib, const char* name) {

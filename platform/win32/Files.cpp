@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/ProcessId.h"
@@ -21,14 +22,14 @@ HANDLE H(void* h) { return static_cast<HANDLE>(h); }
 // The module file name has no fixed limit: a path longer than MAX_PATH is asked for again with
 // a larger buffer rather than cut.
 std::string ExecutablePath() {
-  for (DWORD size = MAX_PATH + 1; size <= kLongestPath; size *= 2) {
+  for (DWORD size = MAX_PATH + 1;; size = std::min(size * 2, kLongestPath)) {
     std::vector<char> buf(size);
     SetLastError(ERROR_SUCCESS);
     const DWORD n = GetModuleFileNameA(nullptr, buf.data(), size);
     if (n == 0) return {};
     if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string(buf.data(), n);
+    if (size == kLongestPath) return {};
   }
-  return {};
 }
 
 std::string ExecutableDir() {

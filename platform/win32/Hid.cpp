@@ -7,7 +7,7 @@
 
 #include "platform/DynLib.h"
 #include "platform/Hid.h"
-#include "platform/Overlapped.h"
+#include "platform/win32/OverlappedWait.h"
 
 namespace plat {
 
@@ -24,7 +24,6 @@ struct HidAttributes {
 using HidD_GetHidGuid_fn = void(WINAPI*)(GUID* hidGuid);
 using HidD_GetAttributes_fn = BOOLEAN(WINAPI*)(HANDLE device, HidAttributes* attributes);
 using HidD_FlushQueue_fn = BOOLEAN(WINAPI*)(HANDLE device);
-using CancelIoEx_fn = BOOL(WINAPI*)(HANDLE file, LPOVERLAPPED overlapped);
 
 // Shared by every HidLibrary of the process: resolved by the first one that finds them empty,
 // cleared when any of them goes away.
@@ -38,18 +37,6 @@ void ResolveShared(HMODULE module) {
   }
   if (!g_getAttributes) {
     g_getAttributes = LookupEntryAs<HidD_GetAttributes_fn>(module, "HidD_GetAttributes");
-  }
-}
-
-// CancelIoEx cancels one transfer whichever thread started it; systems without it get CancelIo
-// (the transfers of the calling thread, which is the one that started them here).
-void CancelTransfer(HANDLE handle, OVERLAPPED* overlapped) {
-  static const CancelIoEx_fn cancelIoEx =
-      LookupEntryAs<CancelIoEx_fn>(GetModuleHandleA("kernel32.dll"), "CancelIoEx");
-  if (cancelIoEx) {
-    cancelIoEx(handle, overlapped);
-  } else {
-    CancelIo(handle);
   }
 }
 
@@ -72,18 +59,7 @@ bool Transfer(HANDLE handle, HANDLE event, bool write, void* buffer, DWORD lengt
   } else if (GetLastError() == ERROR_IO_PENDING) {
     // Time up: the transfer must be over before the overlapped record and the caller's buffer
     // go away; a report that completed just as the time ran out is kept.
-    PendingTransfer pending;
-    pending.waitForCompletion = [&](uint32_t ms) {
-      return event && WaitForSingleObject(event, ms) == WAIT_OBJECT_0;
-    };
-    pending.cancel = [&] { CancelTransfer(handle, &overlapped); };
-    pending.result = [&](bool wait, uint32_t& n) {
-      DWORD got = 0;
-      const bool ok = GetOverlappedResult(handle, &overlapped, &got, wait ? TRUE : FALSE) != 0;
-      n = got;
-      return ok;
-    };
-    done = FinishPendingTransfer(pending, timeoutMs, moved);
+    done = FinishOverlapped(handle, overlapped, timeoutMs, moved);
   }
   if (event) ResetEvent(event);
   if (!done) return false;
@@ -205,7 +181,7 @@ void HidLibrary::FlushInput(HidHandle handle) {
 
 void HidLibrary::Cancel(HidHandle handle) {
   if (!handle || handle == INVALID_HANDLE_VALUE) return;
-  CancelTransfer(static_cast<HANDLE>(handle), nullptr);
+  CancelOverlapped(static_cast<HANDLE>(handle), nullptr);
 }
 
 void HidLibrary::Close(HidHandle handle) {

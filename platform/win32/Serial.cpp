@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/Overlapped.h"
+#include "platform/win32/OverlappedWait.h"
 #include "platform/win32/SerialSettings.h"
 
 namespace plat {
@@ -10,42 +10,6 @@ namespace plat {
 namespace {
 
 HANDLE H(void* h) { return static_cast<HANDLE>(h); }
-
-using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
-
-// CancelIoEx where the system has it (Vista on); CancelIo, which cancels the calling thread's
-// transfers on the handle, before that.
-void CancelTransfer(HANDLE port, OVERLAPPED* ov) {
-  static const CancelIoExFn cancelEx = [] {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    FARPROC entry = kernel ? GetProcAddress(kernel, "CancelIoEx") : nullptr;
-    return reinterpret_cast<CancelIoExFn>(reinterpret_cast<void (*)()>(entry));
-  }();
-  if (cancelEx) {
-    cancelEx(port, ov);
-  } else {
-    CancelIo(port);
-  }
-}
-
-// Waits for an overlapped transfer up to timeoutMs; see FinishPendingTransfer.
-bool FinishTransfer(HANDLE port, OVERLAPPED* ov, uint32_t timeoutMs, DWORD* bytes) {
-  PendingTransfer pending;
-  pending.waitForCompletion = [&](uint32_t ms) {
-    return WaitForSingleObject(ov->hEvent, ms) == WAIT_OBJECT_0;
-  };
-  pending.cancel = [&] { CancelTransfer(port, ov); };
-  pending.result = [&](bool wait, uint32_t& n) {
-    DWORD got = 0;
-    const bool ok = GetOverlappedResult(port, ov, &got, wait ? TRUE : FALSE) != 0;
-    n = got;
-    return ok;
-  };
-  uint32_t moved = 0;
-  const bool done = FinishPendingTransfer(pending, timeoutMs, moved);
-  *bytes = moved;
-  return done;
-}
 
 }  // namespace
 
@@ -132,7 +96,9 @@ bool Transfer(HANDLE port, bool write, void* buffer, size_t length, size_t* coun
   if (done) {
     ok = true;
   } else if (GetLastError() == ERROR_IO_PENDING) {
-    ok = FinishTransfer(port, &ov, timeoutMs, &bytes);
+    uint32_t moved = 0;
+    ok = FinishOverlapped(port, ov, timeoutMs, moved);
+    bytes = moved;
   }
   CloseHandle(ev);
   if (count) *count = bytes;

@@ -8,6 +8,8 @@ namespace plat {
 
 namespace {
 
+constexpr DWORD kMostVersionBytes = 1u << 20;
+
 // The version functions of version.dll, declared from the system's documentation. The library
 // is loaded at run time from the system folder: linked, the loader would take a copy planted
 // beside the executable before main runs.
@@ -57,8 +59,9 @@ bool ReadVersionData(const char* path, VersionData& data) {
   const VersionApi& api = Api();
   if (!api.infoSize || !api.info || !api.query) return false;
   DWORD ignored = 0;
+  // Version information is a few kilobytes; a size beyond any resource's is not taken.
   const DWORD size = api.infoSize(path, &ignored);
-  if (size == 0) return false;
+  if (size == 0 || size > kMostVersionBytes) return false;
   data.Bytes.assign(size, 0);
   if (!api.info(path, 0, size, data.Bytes.data())) {
     data = VersionData{};
