@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <mutex>
 
 #include "app/Options.h"
 #include "config/Config.h"
@@ -132,6 +133,13 @@ bool AcquireSingleInstance() {
 }
 
 void FinishRun() {
+  // The end can be reached on the main thread and, at the same moment, on the thread of the end
+  // handler (a signal, a closed console): it runs on one at a time, and once. A step that raised
+  // leaves it to be run again.
+  static std::mutex ending;
+  static bool ended = false;
+  const std::lock_guard<std::mutex> hold(ending);
+  if (ended) return;
   RunOptionsRecord& o = RunOptions();
   ReleaseUpdateDescription();
   o.UpdateDescription = nullptr;
@@ -145,6 +153,7 @@ void FinishRun() {
   // The lock's handle stays open until the process ends.
   if (o.InstanceMutex) o.InstanceMutex->Release();
   std::fflush(stdout);
+  ended = true;
 }
 
 std::string GetVersionText() {
