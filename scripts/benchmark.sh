@@ -46,7 +46,8 @@ run() {
   local name=$1
   shift
   echo "Running $name ..." >&2
-  if ! "$BENCH/$name" --rows "$@" >"$OUT/$name.txt" 2>"$OUT/$name.err"; then
+  # Bounded: a program that hangs ends the script with its reports so far.
+  if ! timeout 1200 "$BENCH/$name" --rows "$@" >"$OUT/$name.txt" 2>"$OUT/$name.err"; then
     tail -n 20 "$OUT/$name.txt" "$OUT/$name.err" >&2
     echo "$name failed (reports in $OUT)" >&2
     exit 1

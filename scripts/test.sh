@@ -46,9 +46,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRUMEL_TESTS=O
   -DBRUMEL_WERROR=ON >/dev/null
 cmake --build build/release -j "$JOBS"
 
-step "Packages"
-# The Debian package (checked by the package.deb case of the Linux tests) and the Windows zip:
-# the executable, the README and the licence text.
+step "Package files"
+# The Debian package and the Windows zip (the executable, the README and the licence text). The
+# package.deb case of the Linux tests builds a package of its own and checks that one.
 (cd build/linux && cpack >/dev/null)
 (cd build/windows && cpack >/dev/null)
 zips=(build/windows/packages/brumelisp-*-win64.zip)

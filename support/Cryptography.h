@@ -27,8 +27,6 @@ class TCryptography {
                              size_t plainLength, std::vector<uint8_t>& iv,
                              std::vector<uint8_t>& cipher);
 
-  plat::Cipher& Library() { return *Library_; }
-
  private:
   std::unique_ptr<plat::Cipher> Library_;
 };

@@ -46,12 +46,8 @@ TReadWrite::TReadWrite() : OsVersion(std::make_unique<TOsVersion>()), OwnsShared
 
   // The driver only where this build carries its image for the running Windows (an NT-family
   // system: a 64-bit process cannot run on the 95/98/Me family), and only once it has loaded.
-  TDriverOs os;
-  os.VersionLevel = VersionLevel;
-  os.NotWow64 = OsVersion->IsNotWow64();
-  os.X64 = OsVersion->IsX64();
-  os.IA64 = OsVersion->IsIA64();
-  if (VersionLevel > kLevelWin9x && TRwDrvData(os, EmbeddedDriverImages()).Image) {
+  // The image is chosen as the loader chooses it.
+  if (VersionLevel > kLevelWin9x && TRwDrvData().Image) {
     Device = GetLoadDriver(false, false, false)->GetHandle();
   }
   if (Device != plat::kInvalidDevice) {
