@@ -157,7 +157,8 @@ TEST(PlatformAudio, AMissingFilePlaysNothingAndStopsAtOnce) {
   plat::StartAudioPlayback("no-such-folder/music.mp3");
   plat::StopAudioPlayback();
   plat::StopAudioPlayback();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  // Bounded for a stop that waits on nothing; wide enough for a first sound-library load.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
 }
 
 }  // namespace
