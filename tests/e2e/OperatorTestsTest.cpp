@@ -228,8 +228,11 @@ TEST_F(OperatorRun, LinuxOnly_MusicModeHonoursMuteAndStopsAtTheKey) {
 
   ASSERT_TRUE(server.SetMuted(false));
   EXPECT_NE(tool->WaitForText("Main_Volume: ", 0, 5), std::string::npos) << tool->OutputSoFar();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const std::vector<std::string> sent = Received();
+  std::vector<std::string> sent = Received();
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+       sent.empty() && std::chrono::steady_clock::now() < until; sent = Received()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   ASSERT_FALSE(sent.empty());
   EXPECT_EQ(sent.front().rfind("LED mode zone 4 mode 06", 0), 0u) << sent.front();
 
