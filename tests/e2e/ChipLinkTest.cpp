@@ -12,7 +12,6 @@
 namespace e2e {
 namespace {
 
-const char kHidLibrary[] = "libhidapi-hidraw.so.0";
 const char kPause[] = "Press any key to continue . . . \n";
 const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
 
@@ -40,20 +39,9 @@ std::vector<std::string> LoggedReports(const std::string& log) {
 class ChipLinkRun : public ToolRun {
  protected:
   // A run with the simulated controller beside the tool.
-  RunResult RunOnBench(std::vector<std::string> args, std::string scenario = {}) {
-    RunSpec request;
-    request.args = std::move(args);
+  RunResult RunOnBench(std::vector<std::string> args, const std::string& scenario = {}) {
+    RunSpec request = BenchRequest(std::move(args), kHidLibrary, scenario);
     request.stdinBytes = "k";
-    const std::string library = SimFile(kHidLibrary);
-    EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
-    request.files.push_back(ExtraFile::Copy(kHidLibrary, library));
-    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
-    if (scenario.empty()) {
-      request.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
-    } else {
-      request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-      request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
-    }
     return RunTool(request);
   }
   std::vector<std::string> Received() { return LoggedReports(folder_.Read("sim.log")); }

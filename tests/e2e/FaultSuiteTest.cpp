@@ -35,7 +35,6 @@ using brumel::test::kSimulatedChipLines;
 
 namespace fs = std::filesystem;
 
-const char kHidLibrary[] = "libhidapi-hidraw.so.0";
 const char kUsb[] = "/I 0 /ID 0416A316";  // expanded by Args()
 const char kPause[] = "Press any key to continue . . . \n";
 const char kReadFail[] = "ReadFile Fail\n";
@@ -64,12 +63,6 @@ std::string Times(const std::string& text, int n) {
   std::string out;
   for (int i = 0; i < n; ++i) out += text;
   return out;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // ---- what the information display shows over a GPU I2C line ----------------------------------
@@ -330,20 +323,15 @@ class FaultRun : public ToolRun, public ::testing::WithParamInterface<FaultCase>
   // only: a library a running copy has loaded is not written over.
   RunSpec Request(std::vector<std::string> args, const std::string& keys, bool withFiles) {
     const FaultCase& c = GetParam();
-    RunSpec request;
-    request.args = std::move(args);
+    const std::string library =
+        c.bench == Bench::Hid ? std::string(kHidLibrary) : DisplayLibraryFileName();
+    RunSpec request = BenchRequest(std::move(args), library, c.scenario);
     request.stdinBytes = keys;
     if (withFiles) {
-      const std::string library =
-          c.bench == Bench::Hid ? std::string(kHidLibrary) : DisplayLibraryFileName();
-      const std::string from = SimFile(library);
-      EXPECT_FALSE(from.empty()) << "substitute " << library << " not built";
-      request.files.push_back(ExtraFile::Copy(library, from));
-      request.files.push_back(ExtraFile::Text("scenario.ini", c.scenario));
       placed_ = {ToolFileName(), library, "scenario.ini", "sim.log"};
+    } else {
+      request.files.clear();
     }
-    request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
-    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
     request.env["PULSE_SERVER"] = "unix:" + folder_.PathOf("no-sound-server");
     return request;
   }

@@ -44,19 +44,7 @@ class GpuLinkRun : public ToolRun {
  protected:
   // The request of a run with the substitute display library beside the tool.
   RunSpec OnBench(std::vector<std::string> args, const std::string& scenario = {}) {
-    RunSpec request;
-    request.args = std::move(args);
-    const std::string library = SimFile(DisplayLibraryFileName());
-    EXPECT_FALSE(library.empty()) << "substitute " << DisplayLibraryFileName() << " not built";
-    request.files.push_back(ExtraFile::Copy(DisplayLibraryFileName(), library));
-    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf(log_);
-    if (scenario.empty()) {
-      request.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
-    } else {
-      request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-      request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
-    }
-    return request;
+    return BenchRequest(std::move(args), DisplayLibraryFileName(), scenario, log_);
   }
   // The I2C calls of the library's log.
   std::vector<std::string> I2cCalls() {

@@ -776,6 +776,31 @@ RunResult ToolRun::RunTool(const RunSpec& request) {
   return r;
 }
 
+RunSpec ToolRun::BenchRequest(std::vector<std::string> args, const std::string& library,
+                              const std::string& scenario, const std::string& log) {
+  RunSpec request;
+  request.args = std::move(args);
+  if (!library.empty()) {
+    const std::string from = SimFile(library);
+    EXPECT_FALSE(from.empty()) << "substitute " << library << " not built";
+    request.files.push_back(ExtraFile::Copy(library, from));
+  }
+  request.env["BRUMEL_SIM_LOG"] = folder_.PathOf(log);
+  if (scenario.empty()) {
+    request.env["BRUMEL_SIM_SCENARIO"] = std::nullopt;
+  } else {
+    request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
+    request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+  }
+  return request;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
   for (const auto& f : request.files) folder_.Put(f);
   const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());

@@ -244,6 +244,12 @@ class ToolRun : public ::testing::Test {
   std::unique_ptr<TerminalProcess> StartOnTerminal(const RunSpec& request,
                                                    const std::vector<std::string>& wrapper = {});
 
+  // The request of a run on the simulated bench: `library` (a substitute's file name, found
+  // with SimFile; empty: none) copied beside the tool, the simulator's log going to `log` in the
+  // folder, and `scenario` written as scenario.ini (empty: no file, the simulator's defaults).
+  RunSpec BenchRequest(std::vector<std::string> args, const std::string& library,
+                       const std::string& scenario = {}, const std::string& log = "sim.log");
+
   // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
   // Null (with a failure recorded) when it could not take the lock.
   std::unique_ptr<BackgroundProcess> HoldInstanceLock();
@@ -252,6 +258,12 @@ class ToolRun : public ::testing::Test {
 };
 
 double DefaultTimeLimit();
+
+// The substitute hidapi of the bench (Linux only).
+inline constexpr char kHidLibrary[] = "libhidapi-hidraw.so.0";
+
+// How often `what` stands in `text` (overlapping places counted).
+size_t Count(const std::string& text, const std::string& what);
 
 // Run once before the first case: whether another copy of the tool (or anything else) holds the
 // machine-wide single-instance lock, which would make every case that starts the tool fail with

@@ -17,30 +17,15 @@
 namespace e2e {
 namespace {
 
-const char kHidLibrary[] = "libhidapi-hidraw.so.0";
 const char kPrompt[] = "Please enter COLOR CODE: ";
 const char kPause[] = "Press any key to continue . . . ";
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 class OperatorRun : public ToolRun {
  protected:
   // A run with the simulated controller beside the tool (on Linux) and no sound server.
   RunSpec BenchSpec(std::vector<std::string> args, const std::string& scenario = {}) {
-    RunSpec request;
-    request.args = std::move(args);
-    if (!UnderWine()) {
-      const std::string library = SimFile(kHidLibrary);
-      EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
-      request.files.push_back(ExtraFile::Copy(kHidLibrary, library));
-    }
-    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
-    request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-    request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
+    RunSpec request =
+        BenchRequest(std::move(args), UnderWine() ? std::string() : kHidLibrary, scenario);
     // A sound server that is not there: the music mode finds no audio interfaces.
     request.env["PULSE_SERVER"] = "unix:" + folder_.PathOf("no-sound-server");
     return request;

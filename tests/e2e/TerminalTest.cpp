@@ -11,7 +11,6 @@
 namespace e2e {
 namespace {
 
-const char kHidLibrary[] = "libhidapi-hidraw.so.0";
 const char kNoDevice[] = "[Device]\nVendorId=1234\nProductId=5678\n";
 
 RunSpec Args(std::vector<std::string> args) {
@@ -24,15 +23,7 @@ class TerminalRun : public ToolRun {
  protected:
   // The simulated controller beside the tool, with the given scenario.
   RunSpec BenchSpec(std::vector<std::string> args, const std::string& scenario = {}) {
-    RunSpec request;
-    request.args = std::move(args);
-    const std::string library = SimFile(kHidLibrary);
-    EXPECT_FALSE(library.empty()) << "substitute " << kHidLibrary << " not built";
-    request.files.push_back(ExtraFile::Copy(kHidLibrary, library));
-    request.files.push_back(ExtraFile::Text("scenario.ini", scenario));
-    request.env["BRUMEL_SIM_SCENARIO"] = folder_.PathOf("scenario.ini");
-    request.env["BRUMEL_SIM_LOG"] = folder_.PathOf("sim.log");
-    return request;
+    return BenchRequest(std::move(args), kHidLibrary, scenario);
   }
 
   // Runs to the end on a terminal, typing one key after each appearance of `prompt`.
