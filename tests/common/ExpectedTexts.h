@@ -27,6 +27,39 @@ inline constexpr char kFailedChipLines[] =
     "Flash Mode ............. Unknown (0x00)\n"
     "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
+// kSimulatedChipLines with the line of `label` showing `value` after its dotted leader instead;
+// an empty value leaves the line out (a query that failed where its line is only printed on
+// success).
+inline std::string SimulatedChipLinesWith(const std::string& label, const std::string& value) {
+  std::string lines = kSimulatedChipLines;
+  const size_t start = lines.find(label + " ..");
+  if (start == std::string::npos) return lines;
+  const size_t end = lines.find('\n', start) + 1;
+  if (value.empty()) return lines.erase(start, end - start);
+  const size_t at = lines.find(". ", start) + 2;
+  return lines.replace(at, end - 1 - at, value);
+}
+
+// The controller gone after the sync and the version and release queries: the later queries
+// fail at once.
+inline constexpr char kChipGoneAfterRelease[] =
+    "FW Version ............. 0x00010203\n"
+    "FW Release ............. 0x00000007\n"
+    "FW Feature ............. 0x00000000\n"
+    "HW Version ............. 0x00000000\n"
+    "Device ID .............. 0x00000000\n"
+    "Flash Mode ............. Unknown (0x00)\n"
+    "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
+
+// The whole information display of a run over a GPU I2C line (interfaceName: "ADL_I2C_OEM" or
+// "ADL_I2C_OEM3") of the bench's simulated card, with the given chip lines.
+inline std::string BenchCardDisplay(const std::string& interfaceName, const std::string& chip) {
+  const std::string card = "Bench Radeon Graphics";
+  return "Adapter: " + card + "\n" + "Adapter                           [ " + card + " ]\n\n" +
+         "[ Configuration ]\nProgram Interface ...... " + interfaceName + "\n" +
+         "Adapter ................ " + card + "\n\n[ Chip - Current]\n" + chip + "\n";
+}
+
 // The 45 keys of an adapter section of BrumelISP.ini, in the order the tool writes them.
 inline std::vector<std::string> AdapterSectionKeys() {
   std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",

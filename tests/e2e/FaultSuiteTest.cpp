@@ -30,6 +30,8 @@
 
 namespace e2e {
 namespace {
+using brumel::test::BenchCardDisplay;
+using brumel::test::kChipGoneAfterRelease;
 using brumel::test::kFailedChipLines;
 using brumel::test::kSimulatedChipLines;
 
@@ -63,25 +65,6 @@ std::string Times(const std::string& text, int n) {
   std::string out;
   for (int i = 0; i < n; ++i) out += text;
   return out;
-}
-
-// ---- what the information display shows over a GPU I2C line ----------------------------------
-
-// Unplugged after the sync and the version and release queries.
-const char kChipGoneAfterRelease[] =
-    "FW Version ............. 0x00010203\n"
-    "FW Release ............. 0x00000007\n"
-    "FW Feature ............. 0x00000000\n"
-    "HW Version ............. 0x00000000\n"
-    "Device ID .............. 0x00000000\n"
-    "Flash Mode ............. Unknown (0x00)\n"
-    "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
-
-std::string I2cDisplay(const char* interfaceName, const std::string& chip) {
-  const std::string card = "Bench Radeon Graphics";
-  return "Adapter: " + card + "\n" + "Adapter                           [ " + card + " ]\n\n" +
-         "[ Configuration ]\nProgram Interface ...... " + interfaceName + "\n" +
-         "Adapter ................ " + card + "\n\n[ Chip - Current]\n" + chip + "\n";
 }
 
 // ---- the table --------------------------------------------------------------------------------
@@ -211,7 +194,7 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=noreply\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        // Nine queries, a write and a read each; every read finds nothing and fails at once.
        .log = {{"ADL2_Display_WriteAndReadI2C ", 18}, {"result=-1 | nothing to read", 9}}},
@@ -219,21 +202,21 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nKind=badchecksum\n",
-       .out = {I2cDisplay("ADL_I2C_OEM", kFailedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM", kFailedChipLines)},
        .whole = true,
        .log = {{"[bad checksum echo]", 9}, {"line=1 ", 18}}},
       {.name = "I2cBadNumber_InformationDisplay",
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=badnumber\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        .log = {{"[bad number echo]", 9}, {"line=4 ", 18}}},
       {.name = "I2cSlowReply_InformationDisplay",
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nDelayMs=300\n",
-       .out = {I2cDisplay("ADL_I2C_OEM", kSimulatedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM", kSimulatedChipLines)},
        .whole = true,
        // Each read holds the bus until its reply is ready, 300 ms after its write (the pause
        // before the read falls within them); the pauses before each write and after the ROM
@@ -245,14 +228,14 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=garbage\n",
-       .out = {I2cDisplay("ADL_I2C_OEM3", kFailedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines)},
        .whole = true,
        .log = {{"[garbage reply]", 9}}},
       {.name = "I2cUnplugged_InformationDisplay",
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nUnplugAfter=3\n",
-       .out = {I2cDisplay("ADL_I2C_OEM", kChipGoneAfterRelease)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM", kChipGoneAfterRelease)},
        .whole = true,
        // Three queries answered; each later one fails at its write, without reading.
        .log = {{"ADL2_Display_WriteAndReadI2C ", 3 * 2 + 6}, {"device unplugged", 6}}},
@@ -272,7 +255,7 @@ const std::vector<FaultCase>& Cases() {
        .flow = Flow::KilledHolder,
        .bench = Bench::Display,
        .args = Args({"/I 2 /MODE 1"}),
-       .out = {I2cDisplay("ADL_I2C_OEM3", kSimulatedChipLines)},
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kSimulatedChipLines)},
        .whole = true,
        .maxSeconds = 5,
        .then = Args({"/I 3"})},

@@ -14,21 +14,12 @@
 namespace e2e {
 namespace {
 using brumel::test::AdapterSectionKeys;
+using brumel::test::BenchCardDisplay;
 using brumel::test::kFailedChipLines;
 using brumel::test::kSimulatedChipLines;
 
 const char kCardName[] = "Bench Radeon Graphics";
 const char kSection[] = "3_PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&01";
-
-std::string Display(const char* interfaceName, const std::string& chip) {
-  return std::string("[ Configuration ]\n") + "Program Interface ...... " + interfaceName + "\n" +
-         "Adapter ................ " + kCardName + "\n\n[ Chip - Current]\n" + chip + "\n";
-}
-
-std::string AdapterLines() {
-  return std::string("Adapter: ") + kCardName + "\n" + "Adapter                           [ " +
-         kCardName + " ]\n";
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
@@ -69,7 +60,7 @@ TEST_F(GpuLinkRun, InformationDisplayOverEitherLine) {
     RunResult r = RunTool(OnBench({"/I", c.option}));
     ASSERT_FALSE(r.Crashed()) << r.Describe();
     EXPECT_EQ(r.exitCode, 0) << r.Describe();
-    EXPECT_EQ(r.out, AdapterLines() + "\n" + Display(c.name, kSimulatedChipLines)) << r.Describe();
+    EXPECT_EQ(r.out, BenchCardDisplay(c.name, kSimulatedChipLines)) << r.Describe();
     // Nine queries: one write and one read each, all to the controller on the chosen line.
     const auto calls = I2cCalls();
     EXPECT_EQ(calls.size(), 18u) << folder_.Read(log_);
@@ -246,8 +237,7 @@ TEST_F(GpuLinkRun, CardOfGeneration8) {
   RunResult r = RunTool(OnBench({"/I", "3"}, kOverdrive8Card));
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out, AdapterLines() + "\n" + Display("ADL_I2C_OEM3", kSimulatedChipLines))
-      << r.Describe();
+  EXPECT_EQ(r.out, BenchCardDisplay("ADL_I2C_OEM3", kSimulatedChipLines)) << r.Describe();
   const std::string log = folder_.Read(log_);
   EXPECT_NE(log.find("ADL2_Overdrive8_Init_SettingX2_Get adapter=0 count=29 result=0"),
             std::string::npos)

@@ -370,8 +370,9 @@ bool NeverReachedTheProgram(const ProcessResult& r) {
 ProcessResult RunProcess(const Command& cmd, const std::string& stdinBytes, double timeLimit) {
   ProcessResult r = RunProcessOnce(cmd, stdinBytes, timeLimit);
   for (int again = 0; again < 2 && NeverReachedTheProgram(r); ++again) {
-    std::fprintf(stderr, "[harness] %s ended after %.1f ms with exit code %d and no output, "
-                         "before the program ran: started again\n",
+    std::fprintf(stderr,
+                 "[harness] %s ended after %.1f ms with exit code %d and no output, "
+                 "before the program ran: started again\n",
                  cmd.argv.front().c_str(), r.seconds * 1000, r.exitCode);
     r = RunProcessOnce(cmd, stdinBytes, timeLimit);
   }

@@ -23,8 +23,10 @@ namespace brumel {
 namespace {
 using test::Clock;
 using test::ElapsedMs;
+using test::kChipGoneAfterRelease;
 using test::kFailedChipLines;
 using test::kSimulatedChipLines;
+using test::SimulatedChipLinesWith;
 using test::TempFolder;
 
 enum class Link { Usb, Serial };
@@ -32,7 +34,7 @@ enum class Link { Usb, Serial };
 struct DisplayFault {
   const char* name;
   const char* scenario;
-  const char* chip;  // what the display shows under "[ Chip - Current]"
+  std::string chip;  // what the display shows under "[ Chip - Current]"
   long minMs;        // the bound of the whole display
   long maxMs;
 };
@@ -46,15 +48,8 @@ constexpr long kPausesMs = 3 * 40 + 100;
 const DisplayFault kFaults[] = {
     // A query whose reply never comes waits out its 5000 ms; the next one is answered.
     {"NoReplyToOneQuery", "[Fault]\nKind=noreply\nApplyTo=A6\n",
-     "FW Version ............. 0x00000000\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000001\n"
-     "HW Version ............. 0x00000002\n"
-     "Device ID .............. 0x00235100\n"
-     "Flash Mode ............. APROM (0x20)\n"
-     "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-     "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n",
-     5000 + kPausesMs - 10, 5000 + kPausesMs + 1500},
+     SimulatedChipLinesWith("FW Version", "0x00000000"), 5000 + kPausesMs - 10,
+     5000 + kPausesMs + 1500},
     {"BadChecksum", "[Fault]\nKind=badchecksum\n", kFailedChipLines, kPausesMs - 10,
      kPausesMs + 1000},
     // The sync does not check the number: only the queries after it fail.
@@ -64,56 +59,18 @@ const DisplayFault kFaults[] = {
      9 * 300 + kPausesMs + 1500},
     // Gone after the sync, the version and the release query: the next send fails and closes
     // the link, and every later query fails at once.
-    {"Unplugged", "[Fault]\nUnplugAfter=3\n",
-     "FW Version ............. 0x00010203\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000000\n"
-     "HW Version ............. 0x00000000\n"
-     "Device ID .............. 0x00000000\n"
-     "Flash Mode ............. Unknown (0x00)\n"
-     "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n",
-     0, 1000},
+    {"Unplugged", "[Fault]\nUnplugAfter=3\n", kChipGoneAfterRelease, 0, 1000},
     // One query fails: its line shows the failure form, the others their values.
     {"VersionQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=A6\n",
-     "FW Version ............. 0x00000000\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000001\n"
-     "HW Version ............. 0x00000002\n"
-     "Device ID .............. 0x00235100\n"
-     "Flash Mode ............. APROM (0x20)\n"
-     "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-     "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n",
-     kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("FW Version", "0x00000000"), kPausesMs - 10, kPausesMs + 1000},
     {"FlashModeQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=CA\n",
-     "FW Version ............. 0x00010203\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000001\n"
-     "HW Version ............. 0x00000002\n"
-     "Device ID .............. 0x00235100\n"
-     "Flash Mode ............. Unknown (0x00)\n"
-     "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n"
-     "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n",
-     kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("Flash Mode", "Unknown (0x00)"), kPausesMs - 10, kPausesMs + 1000},
     {"ConfigQueryFails", "[Fault]\nKind=badnumber\nApplyTo=A2\n",
-     "FW Version ............. 0x00010203\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000001\n"
-     "HW Version ............. 0x00000002\n"
-     "Device ID .............. 0x00235100\n"
-     "Flash Mode ............. APROM (0x20)\n"
-     "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n"
-     "ROM Data ............... LDROM[ OK ] APROM[ OK ]\n",
-     kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("Config0 : Config1", "0xFFFFFFFF : 0xFFFFFFFF"), kPausesMs - 10,
+     kPausesMs + 1000},
     // A failed ROM query prints no ROM line at all.
     {"RomQueryFailsPrintsNoRomLine", "[Fault]\nKind=badchecksum\nApplyTo=A5\n",
-     "FW Version ............. 0x00010203\n"
-     "FW Release ............. 0x00000007\n"
-     "FW Feature ............. 0x00000001\n"
-     "HW Version ............. 0x00000002\n"
-     "Device ID .............. 0x00235100\n"
-     "Flash Mode ............. APROM (0x20)\n"
-     "Config0 : Config1 ...... 0xFFFFFF7F : 0x0001F000\n",
-     kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("ROM Data", ""), kPausesMs - 10, kPausesMs + 1000},
 };
 
 class ChannelFault : public ::testing::TestWithParam<std::tuple<Link, DisplayFault>> {
