@@ -352,11 +352,11 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
 
 // ---- tuning interfaces -----------------------------------------------------------------
 
-// A tuning call: the display locked, the call's log line started, and the card once the
-// common checks passed.
-class Tuning {
+// A call about one adapter: the display locked, the call's log line started, and the card once
+// the common checks (context, adapter index, forced results) passed.
+class AdapterCall {
  public:
-  Tuning(const char* entryPoint, void* context, int adapterIndex)
+  AdapterCall(const char* entryPoint, void* context, int adapterIndex)
       : d_(GetDisplay()), hold_(d_.lock), call_(entryPoint) {
     call_.Add("adapter", adapterIndex);
     std::string why;
@@ -395,7 +395,7 @@ std::string LevelText(const uint8_t* at) {
 }
 
 // The size field of a levels record must be that of its number of levels.
-std::optional<int> CheckLevels(Tuning& t, const uint8_t* r, int32_t& count) {
+std::optional<int> CheckLevels(AdapterCall& t, const uint8_t* r, int32_t& count) {
   const int32_t size = Get32(r);
   count = Get32(r + 8);
   t.call().Add("size", size).Add("mode", Get32(r + 4)).Add("levels", count);
@@ -408,7 +408,7 @@ std::optional<int> CheckLevels(Tuning& t, const uint8_t* r, int32_t& count) {
 }
 
 int LevelsGet(const char* entryPoint, bool gpu, void* context, int adapterIndex, void* record) {
-  Tuning t(entryPoint, context, adapterIndex);
+  AdapterCall t(entryPoint, context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -436,7 +436,7 @@ int LevelsGet(const char* entryPoint, bool gpu, void* context, int adapterIndex,
 }
 
 int LevelsSet(const char* entryPoint, bool gpu, void* context, int adapterIndex, void* record) {
-  Tuning t(entryPoint, context, adapterIndex);
+  AdapterCall t(entryPoint, context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   const auto* r = static_cast<const uint8_t*>(record);
@@ -472,14 +472,14 @@ std::string PowerLimitText(const uint8_t* r) {
 }
 
 // A thermal controller the card has; refused (logged) otherwise.
-std::optional<int> CheckController(Tuning& t, int controller) {
+std::optional<int> CheckController(AdapterCall& t, int controller) {
   t.call().Add("controller", controller);
   if (controller < 0 || static_cast<size_t>(controller) >= t.now().thermalDomains.size())
     return t.Return(kBadParameter, "no thermal controller " + std::to_string(controller));
   return std::nullopt;
 }
 
-std::optional<int> CheckFanSpeedValue(Tuning& t, const uint8_t* r) {
+std::optional<int> CheckFanSpeedValue(AdapterCall& t, const uint8_t* r) {
   const int32_t size = Get32(r);
   if (size != kFanSpeedBytes) {
     return t.Return(kBadSize, "size field " + std::to_string(size) + ", expected " +
@@ -509,7 +509,7 @@ void* HandOut(Display& d, size_t bytes) {
   return d.alloc(static_cast<int>(bytes));
 }
 
-std::optional<int> CheckOd8Count(Tuning& t, int32_t count, const char* what) {
+std::optional<int> CheckOd8Count(AdapterCall& t, int32_t count, const char* what) {
   if (count != kOd8Features) {
     return t.Return(kBadSize, std::string(what) + " " + std::to_string(count) + ", expected " +
                                   std::to_string(kOd8Features));
@@ -602,62 +602,42 @@ int PLAT_LIBCALL ADL2_Adapter_AdapterInfo_Get(void* context, void* table, int by
 }
 
 int PLAT_LIBCALL ADL2_Adapter_Active_Get(void* context, int adapterIndex, int* active) {
-  Display& d = GetDisplay();
-  std::lock_guard<std::mutex> hold(d.lock);
-  Call call("ADL2_Adapter_Active_Get");
-  call.Add("adapter", adapterIndex);
-  std::string why;
-  if (const auto stop = Refuse(d, "ADL2_Adapter_Active_Get", context, adapterIndex, &why))
-    return call.Return(*stop, why);
-  if (!active) return call.Return(kNullPointer);
+  AdapterCall t("ADL2_Adapter_Active_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!active) return t.Return(kNullPointer);
   *active = 1;
-  return call.Return(kOk, "active 1");
+  return t.Return(kOk, "active 1");
 }
 
 int PLAT_LIBCALL ADL2_Overdrive_Caps(void* context, int adapterIndex, int* supported, int* enabled,
                                      int* version) {
-  Display& d = GetDisplay();
-  std::lock_guard<std::mutex> hold(d.lock);
-  Call call("ADL2_Overdrive_Caps");
-  call.Add("adapter", adapterIndex);
-  std::string why;
-  if (const auto stop = Refuse(d, "ADL2_Overdrive_Caps", context, adapterIndex, &why))
-    return call.Return(*stop, why);
-  if (!supported || !enabled || !version) return call.Return(kNullPointer);
+  AdapterCall t("ADL2_Overdrive_Caps", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!supported || !enabled || !version) return t.Return(kNullPointer);
   *supported = 1;
   *enabled = 1;
-  *version = CardOf(d, adapterIndex)->plan.overdrive;
-  return call.Return(kOk, "supported 1 enabled 1 version " + std::to_string(*version));
+  *version = t.card().plan.overdrive;
+  return t.Return(kOk, "supported 1 enabled 1 version " + std::to_string(*version));
 }
 
 int PLAT_LIBCALL ADL2_Adapter_MemoryInfo_Get(void* context, int adapterIndex, void* info) {
-  Display& d = GetDisplay();
-  std::lock_guard<std::mutex> hold(d.lock);
-  Call call("ADL2_Adapter_MemoryInfo_Get");
-  call.Add("adapter", adapterIndex);
-  std::string why;
-  if (const auto stop = Refuse(d, "ADL2_Adapter_MemoryInfo_Get", context, adapterIndex, &why))
-    return call.Return(*stop, why);
-  if (!info) return call.Return(kNullPointer);
+  AdapterCall t("ADL2_Adapter_MemoryInfo_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!info) return t.Return(kNullPointer);
   std::memset(info, 0, kMemoryInfoBytes);
-  return call.Return(kOk);
+  return t.Return(kOk);
 }
 
 int PLAT_LIBCALL ADL2_Adapter_VideoBiosInfo_Get(void* context, int adapterIndex, void* info) {
-  Display& d = GetDisplay();
-  std::lock_guard<std::mutex> hold(d.lock);
-  Call call("ADL2_Adapter_VideoBiosInfo_Get");
-  call.Add("adapter", adapterIndex);
-  std::string why;
-  if (const auto stop = Refuse(d, "ADL2_Adapter_VideoBiosInfo_Get", context, adapterIndex, &why))
-    return call.Return(*stop, why);
-  if (!info) return call.Return(kNullPointer);
+  AdapterCall t("ADL2_Adapter_VideoBiosInfo_Get", context, adapterIndex);
+  if (const auto stop = t.Stopped()) return *stop;
+  if (!info) return t.Return(kNullPointer);
   auto* bytes = static_cast<uint8_t*>(info);
   std::memset(bytes, 0, kBiosInfoBytes);
   PutText(bytes, "113-BENCH-SIM-001");
   PutText(bytes + kTextBytes, "001.001.000.001");
   PutText(bytes + 2 * kTextBytes, "2021/03/02");
-  return call.Return(kOk);
+  return t.Return(kOk);
 }
 
 int PLAT_LIBCALL ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, void* request) {
@@ -672,7 +652,7 @@ int PLAT_LIBCALL ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, v
 }
 
 int PLAT_LIBCALL ADL2_OverdriveN_CapabilitiesX2_Get(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_OverdriveN_CapabilitiesX2_Get", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_CapabilitiesX2_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -704,7 +684,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_MemoryClocksX2_Set(void* context, int adapterIn
 }
 
 int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_OverdriveN_FanControl_Get", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_FanControl_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -713,7 +693,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex,
 }
 
 int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_OverdriveN_FanControl_Set", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_FanControl_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   const auto* r = static_cast<const uint8_t*>(record);
@@ -722,7 +702,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex,
 }
 
 int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_OverdriveN_PowerLimit_Get", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_PowerLimit_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -733,7 +713,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex,
 }
 
 int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_OverdriveN_PowerLimit_Set", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_PowerLimit_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   const auto* r = static_cast<const uint8_t*>(record);
@@ -758,7 +738,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex,
 
 int PLAT_LIBCALL ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex, int type,
                                                  int* value) {
-  Tuning t("ADL2_OverdriveN_Temperature_Get", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_Temperature_Get", context, adapterIndex);
   t.call().Add("type", type);
   if (const auto stop = t.Stopped()) return *stop;
   if (!value) return t.Return(kNullPointer);
@@ -769,7 +749,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex
 
 int PLAT_LIBCALL ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapterIndex,
                                                        void* record) {
-  Tuning t("ADL2_OverdriveN_PerformanceStatus_Get", context, adapterIndex);
+  AdapterCall t("ADL2_OverdriveN_PerformanceStatus_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -784,7 +764,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapte
 
 int PLAT_LIBCALL ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterIndex,
                                                      int controller, void* record) {
-  Tuning t("ADL2_Overdrive5_ThermalDevices_Enum", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive5_ThermalDevices_Enum", context, adapterIndex);
   t.call().Add("controller", controller);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -806,7 +786,7 @@ int PLAT_LIBCALL ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterI
 
 int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Get(void* context, int adapterIndex, int controller,
                                               void* record) {
-  Tuning t("ADL2_Overdrive5_FanSpeed_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive5_FanSpeed_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
   if (!record) return t.Return(kNullPointer);
@@ -821,7 +801,7 @@ int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Get(void* context, int adapterIndex, i
 
 int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, int controller,
                                               void* record) {
-  Tuning t("ADL2_Overdrive5_FanSpeed_Set", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive5_FanSpeed_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
   if (!record) return t.Return(kNullPointer);
@@ -838,7 +818,7 @@ int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, i
 
 int PLAT_LIBCALL ADL2_Overdrive5_FanSpeedToDefault_Set(void* context, int adapterIndex,
                                                        int controller) {
-  Tuning t("ADL2_Overdrive5_FanSpeedToDefault_Set", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive5_FanSpeedToDefault_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
   const size_t controllers = t.now().thermalDomains.size();
@@ -849,7 +829,7 @@ int PLAT_LIBCALL ADL2_Overdrive5_FanSpeedToDefault_Set(void* context, int adapte
 }
 
 int PLAT_LIBCALL ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int* usage) {
-  Tuning t("ADL2_Adapter_VRAMUsage_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Adapter_VRAMUsage_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!usage) return t.Return(kNullPointer);
   *usage = t.now().vramUsage;
@@ -858,7 +838,7 @@ int PLAT_LIBCALL ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int
 
 int PLAT_LIBCALL ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIndex,
                                                     int* capabilities, int* count, void** list) {
-  Tuning t("ADL2_Overdrive8_Init_SettingX2_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive8_Init_SettingX2_Get", context, adapterIndex);
   if (count) t.call().Add("count", *count);
   if (const auto stop = t.Stopped()) return *stop;
   if (!capabilities || !count || !list) return t.Return(kNullPointer);
@@ -879,7 +859,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIn
 
 int PLAT_LIBCALL ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapterIndex, int* count,
                                                        int** list) {
-  Tuning t("ADL2_Overdrive8_Current_SettingX2_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive8_Current_SettingX2_Get", context, adapterIndex);
   if (count) t.call().Add("count", *count);
   if (const auto stop = t.Stopped()) return *stop;
   if (!count || !list) return t.Return(kNullPointer);
@@ -898,7 +878,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapte
 }
 
 int PLAT_LIBCALL ADL2_Overdrive8_Init_Setting_Get(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_Overdrive8_Init_Setting_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive8_Init_Setting_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -913,7 +893,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Init_Setting_Get(void* context, int adapterInde
 
 int PLAT_LIBCALL ADL2_Overdrive8_Current_Setting_Get(void* context, int adapterIndex,
                                                      void* record) {
-  Tuning t("ADL2_Overdrive8_Current_Setting_Get", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive8_Current_Setting_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
@@ -926,7 +906,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Current_Setting_Get(void* context, int adapterI
 
 int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, void* request,
                                              void* current) {
-  Tuning t("ADL2_Overdrive8_Setting_Set", context, adapterIndex);
+  AdapterCall t("ADL2_Overdrive8_Setting_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!request || !current) return t.Return(kNullPointer);
   const auto* r = static_cast<const uint8_t*>(request);
@@ -957,7 +937,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, vo
 }
 
 int PLAT_LIBCALL ADL2_New_QueryPMLogData_Get(void* context, int adapterIndex, void* record) {
-  Tuning t("ADL2_New_QueryPMLogData_Get", context, adapterIndex);
+  AdapterCall t("ADL2_New_QueryPMLogData_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
