@@ -16,6 +16,9 @@
 
 namespace {
 
+using simtest::FileLines;
+using simtest::Logged;
+using simtest::Put32;
 using simtest::Word16;
 using simtest::Word32;
 
@@ -35,9 +38,7 @@ struct Request {
   Request(int32_t size, int32_t line, int32_t address, int32_t offset, int32_t action,
           int32_t dataSize, uint8_t* data) {
     const int32_t fields[7] = {size, line, address, offset, action, 400, dataSize};
-    for (int f = 0; f < 7; ++f)
-      for (int b = 0; b < 4; ++b)
-        bytes[4 * f + b] = static_cast<uint8_t>(static_cast<uint32_t>(fields[f]) >> (8 * b));
+    for (int f = 0; f < 7; ++f) Put32(bytes + 4 * f, fields[f]);
     std::memcpy(bytes + 32, &data, sizeof data);
   }
 };
@@ -75,12 +76,7 @@ class SimDisplayLibrary : public ::testing::Test {
       setenv("BRUMEL_SIM_SCENARIO", dir_.Write("scenario.ini", scenario).c_str(), 1);
     ASSERT_EQ(create_(Allocate, 1, &context_), 0);
   }
-  std::vector<std::string> LogLines() {
-    std::ifstream in(log_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> LogLines() { return FileLines(log_); }
   // One ISP exchange: a write of the request's d + 5 bytes, a read of r + 4 bytes.
   int WriteIsp(int adapter, int line, const brumel::sim::Packet& p, int dataBytes) {
     std::vector<uint8_t> data(p.begin() + 1, p.begin() + 1 + dataBytes + 4);
@@ -150,11 +146,7 @@ TEST_F(SimDisplayLibrary, ControllerOnTheI2cLines) {
   EXPECT_EQ(i2c_(context_, 0, narrow.bytes), -4);
 
   const auto lines = LogLines();
-  const auto has = [&](const std::string& text) {
-    for (const auto& l : lines)
-      if (l.find(text) != std::string::npos) return true;
-    return false;
-  };
+  const auto has = [&](const std::string& text) { return Logged(lines, text); };
   EXPECT_TRUE(
       has("ADL2_Display_WriteAndReadI2C adapter=0 line=1 address=6C offset=A6 "
           "action=write size=4 speed=400 result=0 | 00 03 00 00 | ISP GetVersion #3"));
@@ -204,9 +196,7 @@ TEST_F(SimDisplayLibrary, ScenarioCardsOrderFaultsAndForcedResults) {
 using RecordFn = int (*)(void*, int, void*);
 using ControllerFn = int (*)(void*, int, int, void*);
 
-void Put(std::vector<uint8_t>& r, size_t at, int32_t v) {
-  for (int i = 0; i < 4; ++i) r[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
-}
+void Put(std::vector<uint8_t>& r, size_t at, int32_t v) { Put32(&r[at], v); }
 int32_t At(const std::vector<uint8_t>& r, size_t at) {
   return static_cast<int32_t>(Word32(&r[at]));
 }
@@ -218,12 +208,6 @@ std::vector<uint8_t> Levels(int32_t n, int32_t mode, int32_t size = -1) {
   Put(r, 4, mode);
   Put(r, 8, n);
   return r;
-}
-
-bool Logged(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
 }
 
 // The default card's Overdrive-N values, at the library's offsets.

@@ -78,12 +78,7 @@ class SimHidapi : public ::testing::Test {
     return r;
   }
 
-  std::vector<std::string> LogLines() {
-    std::ifstream in(logPath_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> LogLines() { return simtest::FileLines(logPath_); }
 
   simtest::ScratchDir dir_;
   std::string logPath_;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "sim/model/ControllerModel.h"
 
@@ -29,6 +30,25 @@ inline uint16_t Word16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (
 inline uint32_t Word32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void Put32(uint8_t* at, int32_t value) {
+  for (int b = 0; b < 4; ++b) at[b] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * b));
+}
+
+// The lines of a text file (a simulator's log); none when it cannot be read.
+inline std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Whether any of the lines holds `text`.
+inline bool Logged(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& line : lines)
+    if (line.find(text) != std::string::npos) return true;
+  return false;
 }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
