@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "platform/posix/SafeFiles.h"
+
 namespace plat {
 
 // The kernel gives the path of the executable through /proc, up to a page long; a longer path
@@ -88,17 +90,6 @@ void RegularFile::Close() {
 // ---- replacing a file -------------------------------------------------------------------------
 
 namespace {
-
-bool WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t n = write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Creates a new file next to path under a name nobody else has: O_EXCL fails on anything that
 // is there already, a planted link included. The descriptor, or -1.

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/Time.h"
+#include "platform/posix/SafeFiles.h"
 
 namespace plat {
 
@@ -39,16 +40,8 @@ std::string LockFileName(const std::string& name) {
 // without giving it to a child program. A file made by another user that we may not write is
 // opened for reading: flock works on that as well. Anything but a regular file is refused.
 int OpenLockFile(const std::string& path) {
-  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-  if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | kFlags);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  const int fd = OpenRegularFile(path, O_RDWR | O_CREAT, 0644);
+  return fd < 0 && errno == EACCES ? OpenRegularFile(path, O_RDONLY) : fd;
 }
 
 }  // namespace

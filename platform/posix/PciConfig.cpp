@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "platform/posix/SafeFiles.h"
+
 namespace plat {
 
 namespace {
@@ -22,16 +24,13 @@ class SysfsPciConfig final : public PciConfigSource {
     char name[32];
     std::snprintf(name, sizeof name, "/0000:%02x:%02x.%x/config", bus, device, function);
     // The function's folder is a link into the device tree; "config" itself is a regular file.
-    const int fd = open((root_ + name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenRegularFile(root_ + name, O_RDONLY);
     if (fd < 0) return false;
-    struct stat st {};
     uint8_t bytes[4];
     ssize_t n = -1;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      do {
-        n = pread(fd, bytes, sizeof bytes, static_cast<off_t>(offset & ~3u));
-      } while (n < 0 && errno == EINTR);
-    }
+    do {
+      n = pread(fd, bytes, sizeof bytes, static_cast<off_t>(offset & ~3u));
+    } while (n < 0 && errno == EINTR);
     close(fd);
     // A short file (or one this user may not read that far) does not serve the offset.
     if (n != static_cast<ssize_t>(sizeof bytes)) return false;
