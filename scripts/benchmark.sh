@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 source scripts/common.sh
 
-ensure_packages "${LINUX_PACKAGES[@]}"
+ensure_packages "${LINUX_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 OUT=$ROOT/build/benchmark
 mkdir -p "$OUT"

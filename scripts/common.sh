@@ -29,11 +29,12 @@ ensure_packages() {
   rm -f "$log"
 }
 
-# Packages of the Linux build and its tests: libssl3 (libcrypto.so.3 seals hardware-access
-# requests; its tests run on Linux too), a private sound server for the music mode's cases, and
-# dpkg-dev for the Debian package.
-LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libssl3 pulseaudio
-  pulseaudio-utils libmpg123-0 dpkg-dev)
+# Packages of the Linux build (its preset builds the tests too) and of the bench's music mode.
+LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libmpg123-0)
+# What the tests and benchmarks need besides: libssl3 (libcrypto.so.3 seals hardware-access
+# requests; those tests run on Linux too), a private sound server for the music mode's cases,
+# and dpkg-dev for the Debian package.
+TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev)
 # Packages of the fuzz build (clang with libFuzzer and the sanitizer run-times).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages of the Windows cross build and of running it under Wine.

@@ -19,7 +19,7 @@ START=$SECONDS
 step() { echo; echo "=== $* ($((SECONDS - START)) s)"; }
 
 step "Packages"
-ensure_packages "${LINUX_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+ensure_packages "${LINUX_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 
 # Headless: with a display a Windows message box would wait for a click.
 unset DISPLAY WAYLAND_DISPLAY

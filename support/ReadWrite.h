@@ -41,6 +41,15 @@ inline constexpr size_t kSealKeyBytes = 16;
 // Key: key text characters 0..12, the 16 random key bytes, key text characters 29..31.
 inline constexpr size_t kKeyTextLength = 32;
 inline constexpr size_t kKeyRandomAt = 13;
+// The fields of the envelope and the key follow each other without overlap.
+static_assert(kEnvelopeIvLengthAt + 4 <= kEnvelopeIvAt);
+static_assert(kEnvelopeIvAt + kSealIvLength <= kEnvelopeKeyBytesAt);
+static_assert(kEnvelopeKeyBytesAt + kSealKeyBytes <= kEnvelopeCipherAt);
+static_assert(kEnvelopeCipherAt + kSealCipherLength == kEnvelopeCipherLengthAt);
+static_assert(kEnvelopeCipherLengthAt + 4 <= kEnvelopeSize);
+static_assert(kRequestParamsMax + 8 == kRequestPlainSize);
+static_assert(kRequestPlainSize + 8 == kSealCipherLength);  // one block of padding
+static_assert(kKeyRandomAt + kSealKeyBytes <= kKeyTextLength);
 
 // The key text shared with the driver; its 32 characters are used as bytes.
 extern const char kRwKeyText[kKeyTextLength + 1];
