@@ -6,6 +6,7 @@
 #include "isp/RunOptions.h"
 #include "isp/UpdateIni.h"
 #include "platform/Files.h"
+#include "platform/ToolFiles.h"
 #include "support/Console.h"
 
 namespace brumel {
@@ -159,7 +160,8 @@ bool ParseArguments(int argc, char** argv) {
     } else if (token == "/INFO") {
       // The information display follows from the interface number.
     } else if (token == "/AUTO") {
-      o.UpdateDescription = GetUpdateDescription(o.ExeDir + plat::kPathSeparator + "UpdateFW.ini");
+      // Beside the executable (ExeDir), or in the configuration folders of an installed tool.
+      o.UpdateDescription = GetUpdateDescription(plat::OptionalFilePath("UpdateFW.ini"));
       o.AutoMode = o.UpdateDescription && o.UpdateDescription->HasFile();
     } else if (token == "/ID") {
       if (!hasNext || o.EraseRequested) {

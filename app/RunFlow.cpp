@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
 #include "platform/SharedMemory.h"
+#include "platform/ToolFiles.h"
 #include "support/Console.h"
 #include "support/FileVersion.h"
 
@@ -25,6 +26,7 @@ namespace brumel {
 namespace {
 
 constexpr const char* kInstanceGuid = "62E02173-24E1-421D-A0C0-D9EBC7F56EE6";
+constexpr const char* kConfigFileName = "BrumelISP.ini";
 
 // Shows an error that would otherwise leave the tool uncaught.
 void PrintError(const char* text) {
@@ -122,7 +124,8 @@ void InitRun(int, char**) {
   o.CommandLine = UpperCase(plat::ProcessCommandLine());
   o.Config0 = o.Config1 = 0;
   o.ExeDir = plat::ExecutableDir();
-  o.ConfigPath = o.ExeDir + plat::kPathSeparator + "BrumelISP.ini";
+  // Beside the executable: ExeDir, a separator and the name. Installed: the user's private folder.
+  o.ConfigPath = plat::RunFilePath(kConfigFileName);
   GetConfig(o.ConfigPath);
 }
 
@@ -149,7 +152,10 @@ void FinishRun() {
   ReleaseConsole();
   // The file belongs to the run that owns the lock: a run that failed before taking it leaves
   // another copy's file alone.
-  if (o.InstanceMutex && o.InstanceMutex->Owned()) plat::RemoveFile(o.ConfigPath);
+  if (o.InstanceMutex && o.InstanceMutex->Owned()) {
+    plat::RemoveFile(o.ConfigPath);
+    plat::RemoveRunFolder();
+  }
   // The lock's handle stays open until the process ends.
   if (o.InstanceMutex) o.InstanceMutex->Release();
   std::fflush(stdout);
@@ -183,10 +189,18 @@ void PrintBanner() {
 }
 
 int RunMain(int argc, char** argv) {
-  // Every file and library of the tool lives beside the executable. Without its folder the run
-  // stops here, before anything is loaded or touched: the current folder is no substitute.
+  // Every file and library of the tool lives beside the executable, or where the installed
+  // layout keeps them. Without either the run stops here, before anything is loaded or touched:
+  // the current folder is no substitute.
   if (plat::ExecutableDir().empty()) {
     PrintError("Cannot read the path of the running executable: BrumelISP stops");
+    std::fflush(stdout);
+    return 1;
+  }
+  std::string why;
+  if (plat::RunFilePath(kConfigFileName, &why).empty()) {
+    PrintError(("Cannot make a private folder for the run's files (" + why + "): BrumelISP stops")
+                   .c_str());
     std::fflush(stdout);
     return 1;
   }

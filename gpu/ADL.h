@@ -1,7 +1,8 @@
 // The display library loader: loads the library (beside the executable first, then through
-// the system's search), resolves every entry point by name, creates the library context and
-// fetches the adapter table once. Everything else that talks to graphics adapters calls the
-// library through the entry points and the context of one TADL.
+// the system's search; an installed tool uses the system's search only), resolves every entry
+// point by name, creates the library context and fetches the adapter table once. Everything else
+// that talks to graphics adapters calls the library through the entry points and the context of
+// one TADL.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -9,8 +9,8 @@
 #include "isp/RunOptions.h"
 #include "led/LedReports.h"
 #include "platform/Console.h"
-#include "platform/Files.h"
 #include "platform/Time.h"
+#include "platform/ToolFiles.h"
 
 namespace brumel {
 
@@ -26,10 +26,11 @@ MeterFactory g_meterFactory;
 
 void SetMeterFactory(MeterFactory factory) { g_meterFactory = std::move(factory); }
 
-// music.mp3 is taken from the tool's folder only, never from the current one.
+// music.mp3 is taken from the tool's folder (an installed tool's configuration folders), never
+// from the current one.
 void StartMusicPlayback() {
-  const std::string dir = plat::ExecutableDir();
-  if (!dir.empty()) plat::StartAudioPlayback(dir + "music.mp3");
+  const std::string path = plat::OptionalFilePath("music.mp3");
+  if (!path.empty()) plat::StartAudioPlayback(path);
 }
 
 void StopMusicPlayback() { plat::StopAudioPlayback(); }

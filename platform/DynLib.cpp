@@ -1,13 +1,15 @@
 #include "platform/DynLib.h"
 
 #include "platform/Files.h"
+#include "platform/ToolFiles.h"
 
 namespace plat {
 
-// A full path names that one file to the system's loader on both systems.
+// A full path names that one file to the system's loader on both systems. An installed tool's
+// folder is the system's (/usr/bin): nothing is loaded from there.
 LibHandle LoadLibraryBesideExecutable(const char* name) {
   const std::string folder = ExecutableDir();
-  if (!name || folder.empty()) return nullptr;
+  if (!name || folder.empty() || InstalledLayout()) return nullptr;
   return LoadLibraryBySearch((folder + name).c_str());
 }
 

@@ -23,14 +23,15 @@ void RestrictLibrarySearch();
 
 // Tries each name beside the executable first, then each through the system's search. Only for
 // the display library and the bench's substitute hidapi. When the executable's folder is not
-// known the first step is left out (never the current folder instead).
+// known, or the tool is installed (ToolFiles.h), the first step is left out (never the current
+// folder instead).
 // Returns null when none loads.
 LibHandle LoadRuntimeLibrary(std::initializer_list<const char*> names);
 // The file name of a library of the given base name on this system: "base.dll" on Windows,
 // "libbase.so" on Linux.
 std::string LibraryFileName(const std::string& base);
 // One name from the executable's own folder only (ExecutableDir). Null when the folder is not
-// known or the library is not there.
+// known, when the tool is installed, or when the library is not there.
 LibHandle LoadLibraryBesideExecutable(const char* name);
 // One name through the system's search order for libraries. Null when it does not load.
 LibHandle LoadLibraryBySearch(const char* name);

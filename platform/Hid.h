@@ -2,9 +2,9 @@
 // whole reports with every transfer bounded by a timeout.
 //
 // Windows: "hid.dll" loaded at run time, SetupAPI enumeration and overlapped file I/O.
-// Linux: hidapi ("libhidapi-hidraw.so.0") loaded at run time, beside the executable first; the
-// library is loaded and initialised once per process and stays loaded. A missing library, or a
-// missing entry point, means that no device is found.
+// Linux: hidapi ("libhidapi-hidraw.so.0") loaded at run time, beside the executable first (never
+// for an installed tool, see ToolFiles.h); the library is loaded and initialised once per process
+// and stays loaded. A missing library, or a missing entry point, means that no device is found.
 #pragma once
 #include <cstddef>
 #include <cstdint>

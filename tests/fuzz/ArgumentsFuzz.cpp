@@ -38,7 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   argv.push_back(nullptr);
 
   brumel::RunOptions() = brumel::RunOptionsRecord{};
-  brumel::RunOptions().ExeDir = fuzz::ScratchDir() + "/";
   const bool usable = brumel::ParseArguments(static_cast<int>(args.size()), argv.data());
   const brumel::RunOptionsRecord& o = brumel::RunOptions();
   // A usable command line never stands with an option error, and an accepted interface is 0-3.
