@@ -35,9 +35,10 @@ void PrintError(const char* text) {
   TConsole::SetTextAttr(7);
 }
 
-// The run ended from outside while its job ran (Linux: SIGTERM or SIGHUP; Windows: the console
-// window closed, logoff, shutdown). It ends as every run does, with exit code 1: console
-// restored, configuration file deleted, lock released. The main thread is left where it was.
+// The run ended from outside while its job ran (Linux: SIGTERM or SIGHUP, or its output gone;
+// Windows: the console window closed, logoff, shutdown). It ends as every run does, with exit
+// code 1: console restored, configuration file deleted, lock released. The main thread is left
+// where it was.
 void EndRunFromOutside() {
   try {
     FinishRun();
@@ -46,7 +47,7 @@ void EndRunFromOutside() {
   // The job still holds the device's sharing area; where its name outlives the process
   // (Linux), it goes now unless another process uses it.
   plat::ReleaseSharedMemoryAtEnd();
-  std::fflush(stdout);
+  plat::ConsoleFlush();
   plat::EndProcessNow(1);
 }
 
@@ -79,7 +80,7 @@ int RunSteps(int argc, char** argv) {
     TConsole::SetTextAttr(12);
     std::printf("Encountered a sharing violation while accessing\n");
     TConsole::SetTextAttr(7);
-    std::fflush(stdout);
+    plat::ConsoleFlush();
     return 1;
   }
   if (argc <= 1 || o.CommandLine.find("/?") != std::string::npos || !ParseArguments(argc, argv)) {
@@ -158,7 +159,7 @@ void FinishRun() {
   }
   // The lock's handle stays open until the process ends.
   if (o.InstanceMutex) o.InstanceMutex->Release();
-  std::fflush(stdout);
+  plat::ConsoleFlush();
   ended = true;
 }
 
@@ -189,35 +190,41 @@ void PrintBanner() {
 }
 
 int RunMain(int argc, char** argv) {
+  // Before anything is written: a closed output is a write error here, never a signal.
+  plat::ConsoleAttach();
   // Every file and library of the tool lives beside the executable, or where the installed
   // layout keeps them. Without either the run stops here, before anything is loaded or touched:
   // the current folder is no substitute.
   if (plat::ExecutableDir().empty()) {
     PrintError("Cannot read the path of the running executable: BrumelISP stops");
-    std::fflush(stdout);
     return 1;
   }
   std::string why;
   if (plat::RunFilePath(kConfigFileName, &why).empty()) {
     PrintError(("Cannot make a private folder for the run's files (" + why + "): BrumelISP stops")
                    .c_str());
-    std::fflush(stdout);
     return 1;
   }
+  int result = 1;
+  bool raised = true;
   try {
     InitRun(argc, argv);
-    return RunSteps(argc, argv);
+    result = RunSteps(argc, argv);
+    raised = false;
   } catch (const std::exception& e) {
     PrintError(e.what());
   } catch (...) {
     PrintError("Unexpected error");
   }
-  // End the run as far as it can go; a second error here changes nothing.
-  try {
-    FinishRun();
-  } catch (...) {
+  // After an error the run is ended as far as it can go; a second error here changes nothing.
+  if (raised) {
+    try {
+      FinishRun();
+    } catch (...) {
+    }
   }
-  return 1;
+  // Output that could not be written is a failed run, whatever the job found.
+  return plat::ConsoleOutputLost() ? 1 : result;
 }
 
 }  // namespace brumel

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/Console.h"
 #include "platform/Time.h"
 
 namespace brumel {
@@ -31,7 +32,7 @@ uint32_t GetLe32(const uint8_t* p) {
 
 void Say(const char* text) {
   std::fputs(text, stdout);
-  std::fflush(stdout);
+  plat::ConsoleFlush();
 }
 
 }  // namespace

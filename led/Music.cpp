@@ -54,14 +54,14 @@ uint32_t MusicThread(void*) {
     if (!meter->IsMuted()) {
       const uint8_t level = MusicLevel(meter->PeakValue());
       std::printf("Main_Volume: %d\n", level);
-      std::fflush(stdout);
+      plat::ConsoleFlush();
       SendLedReport(LightingModeReport(ModeForm::kMusic, look, 0, level));
     }
     plat::SleepMs(kPassSleepMs);
   }
   meter.reset();  // ends the meter (and COM for this thread) before the last line
   std::printf("Music Thread Exit\n");
-  std::fflush(stdout);
+  plat::ConsoleFlush();
   return 0;
 }
 

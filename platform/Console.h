@@ -1,16 +1,25 @@
 // The console the tool writes to and reads keys from.
 //
 // Windows: the console API and the C runtime's console calls. Linux: ANSI escapes mapped from the
-// Windows attribute word (only when stdout is a terminal, so redirected output stays plain),
-// termios for the input mode, signals for the control events.
+// Windows attribute word (only when stdout is a terminal, so redirected output stays plain; none
+// at all for TERM=dumb, no colours for NO_COLOR), termios for the input mode, signals for the
+// control events.
 #pragma once
 #include <cstdint>
 
 namespace plat {
 
 // Fetches the standard handles and remembers the input mode found (restored by
-// ConsoleSetInputRestricted(false)).
+// ConsoleSetInputRestricted(false)). Linux: SIGPIPE is ignored from here on, so a reader that
+// goes away gives a write error (see ConsoleFlush) instead of ending the process on the spot.
 void ConsoleAttach();
+// Writes out what is buffered for stdout. A write that fails (the reader of a pipe gone, a full
+// disk) marks the output lost; from then on no escape is written. Linux: a job that runs when the
+// output is lost, or that starts after it was, is ended as SIGTERM ends it (see
+// ConsoleSetCloseEnabled). Every part of the tool flushes stdout through here.
+void ConsoleFlush();
+// True once a write to stdout has failed: the run then ends with exit code 1.
+bool ConsoleOutputLost();
 // Text attribute for everything written afterwards: bits 0-3 foreground, 4-7 background;
 // in each nibble 1 blue, 2 green, 4 red, 8 intensity. Flushes stdout first.
 void ConsoleSetTextAttr(uint16_t attr);

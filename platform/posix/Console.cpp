@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -30,6 +32,9 @@ constexpr int kEnding[] = {SIGHUP, SIGTERM};
 struct sigaction g_savedSwallowed[std::size(kSwallowed)];
 struct sigaction g_savedEnding[std::size(kEnding)];
 bool g_signalsTaken = false;
+// While a job runs with the watcher in place. Read by whichever thread finds the output lost.
+std::atomic<bool> g_endWatched{false};
+std::atomic<bool> g_outputLost{false};
 
 std::atomic<ConsoleEndHandler> g_endHandler{nullptr};
 
@@ -42,6 +47,17 @@ void OnEndSignal(int) {
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = write(g_endPipe[1], &byte, 1);
   errno = saved;
+}
+
+// A lost output ends a running job as SIGTERM does: through the watcher, which ends the run in
+// order. Outside a job the run goes on to its end, which is near (the usage, an early message).
+void EndJobForLostOutput() {
+  if (g_outputLost.load() && g_endWatched.load()) OnEndSignal(SIGPIPE);
+}
+
+void MarkOutputLost() {
+  if (g_outputLost.exchange(true)) return;
+  EndJobForLostOutput();
 }
 
 void WatchForTheEnd() {
@@ -71,12 +87,28 @@ bool StartEndWatcher() {
   return started;
 }
 
-bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool EnvironmentSays(const char* name, const char* value) {
+  const char* set = std::getenv(name);
+  return set && (value ? std::strcmp(set, value) == 0 : *set != '\0');
+}
+
+// Escapes go to a terminal only, and not to one that declares it understands none (TERM=dumb):
+// redirected output and a dumb terminal get the plain text.
+bool EscapesWanted() {
+  static const bool wanted = isatty(STDOUT_FILENO) == 1 && !EnvironmentSays("TERM", "dumb");
+  return wanted && !g_outputLost.load();
+}
+
+// Colours besides, unless the user asks for none (NO_COLOR set to anything but empty).
+bool ColoursWanted() {
+  static const bool wanted = !EnvironmentSays("NO_COLOR", nullptr);
+  return wanted && EscapesWanted();
+}
 
 void WriteEscape(const char* text) {
-  if (!OutputIsTerminal()) return;
+  if (!EscapesWanted()) return;
   std::fputs(text, stdout);
-  std::fflush(stdout);
+  ConsoleFlush();
 }
 
 // Windows nibble (1 blue, 2 green, 4 red) to ANSI colour index (1 red, 2 green, 4 blue).
@@ -89,12 +121,21 @@ int AnsiColour(unsigned nibble) {
 void ConsoleAttach() {
   if (g_attached) return;
   g_attached = true;
+  // A reader that goes away (`| head -1`) gives a write error, which ends the run in order,
+  // instead of a signal that would end the process on the spot.
+  signal(SIGPIPE, SIG_IGN);
   g_haveSavedMode = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &g_savedMode) == 0;
 }
 
+void ConsoleFlush() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) MarkOutputLost();
+}
+
+bool ConsoleOutputLost() { return g_outputLost.load(); }
+
 void ConsoleSetTextAttr(uint16_t attr) {
-  std::fflush(stdout);
-  if (!OutputIsTerminal()) return;
+  ConsoleFlush();
+  if (!ColoursWanted()) return;
   if (attr == 7) {
     WriteEscape("\x1b[0m");
     return;
@@ -140,7 +181,11 @@ void ConsoleSetCloseEnabled(bool enabled) {
       sigaction(kEnding[i], watched ? &end : nullptr, &g_savedEnding[i]);
     }
     g_signalsTaken = true;
+    g_endWatched = watched;
+    // The output may have gone before the job started.
+    EndJobForLostOutput();
   } else if (enabled && g_signalsTaken) {
+    g_endWatched = false;
     for (size_t i = 0; i < std::size(kSwallowed); ++i) {
       sigaction(kSwallowed[i], &g_savedSwallowed[i], nullptr);
     }
@@ -161,10 +206,10 @@ void ConsoleClear() { WriteEscape("\x1b[H\x1b[2J"); }
 
 void ConsolePause() {
   std::fputs("Press any key to continue . . . ", stdout);
-  std::fflush(stdout);
+  ConsoleFlush();
   ConsoleReadKey();
   std::fputs("\n", stdout);
-  std::fflush(stdout);
+  ConsoleFlush();
 }
 
 namespace {
@@ -191,7 +236,7 @@ int NextInputByte(int waitMs) {
 }  // namespace
 
 int ConsoleReadKey() {
-  std::fflush(stdout);
+  ConsoleFlush();
   termios saved{};
   const bool terminal = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved) == 0;
   if (!terminal) return NextInputByte(-1);  // a pipe or a file: a stream of keys

@@ -18,6 +18,7 @@ HANDLE g_input = nullptr;
 DWORD g_savedInputMode = 0;
 bool g_attached = false;
 std::atomic<ConsoleEndHandler> g_endHandler{nullptr};
+std::atomic<bool> g_outputLost{false};
 
 HANDLE Output() {
   if (!g_output || g_output == INVALID_HANDLE_VALUE) g_output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -64,8 +65,14 @@ void ConsoleAttach() {
   GetConsoleMode(g_input, &g_savedInputMode);
 }
 
+void ConsoleFlush() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) g_outputLost = true;
+}
+
+bool ConsoleOutputLost() { return g_outputLost.load(); }
+
 void ConsoleSetTextAttr(uint16_t attr) {
-  std::fflush(stdout);
+  ConsoleFlush();
   if (HANDLE out = Output()) SetConsoleTextAttribute(out, attr);
 }
 
@@ -109,19 +116,19 @@ void ConsoleSetWindowHidden(bool hidden) {
 }
 
 void ConsoleClear() {
-  std::fflush(stdout);
+  ConsoleFlush();
   std::system("cls");
 }
 
 void ConsolePause() {
-  std::fflush(stdout);
+  ConsoleFlush();
   std::system("PAUSE");
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (InputIsConsole(in)) FlushConsoleInputBuffer(in);
 }
 
 int ConsoleReadKey() {
-  std::fflush(stdout);
+  ConsoleFlush();
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (!InputIsConsole(in)) {
     // getch would open the console itself (CONIN$) and wait for a key nobody can press: piped or

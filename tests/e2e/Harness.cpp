@@ -756,12 +756,18 @@ void ToolRun::SetUp() {
   folder_.Put(ExtraFile::Copy(ToolFileName(), s.tool));
 }
 
-RunResult ToolRun::RunTool(const RunSpec& request) {
+Command ToolRun::ToolCommand(const RunSpec& request) {
   for (const auto& f : request.files) folder_.Put(f);
-  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  std::string program = request.program;
+  if (program.empty()) program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
+  Command cmd = TargetCommand(program, request.args, folder_.Path(), request.env);
+  cmd.argv.insert(cmd.argv.begin(), request.wrapper.begin(), request.wrapper.end());
+  return cmd;
+}
+
+RunResult ToolRun::RunTool(const RunSpec& request) {
   const double limit = request.timeLimitSeconds > 0 ? request.timeLimitSeconds : DefaultTimeLimit();
-  ProcessResult p = RunProcess(TargetCommand(program, request.args, folder_.Path(), request.env),
-                               request.stdinBytes, limit);
+  ProcessResult p = RunProcess(ToolCommand(request), request.stdinBytes, limit);
   RunResult r;
   r.rawOut = p.out;
   r.rawErr = p.err;
@@ -803,12 +809,10 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
-  for (const auto& f : request.files) folder_.Put(f);
-  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
-  auto p = std::make_unique<BackgroundProcess>(
-      TargetCommand(program, request.args, folder_.Path(), request.env));
+  const Command cmd = ToolCommand(request);
+  auto p = std::make_unique<BackgroundProcess>(cmd);
   if (!p->Started()) {
-    ADD_FAILURE() << "cannot start " << program;
+    ADD_FAILURE() << "cannot start " << cmd.argv.front();
     return nullptr;
   }
   if (!request.stdinBytes.empty() && !p->Write(request.stdinBytes)) {
@@ -819,13 +823,11 @@ std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
 
 std::unique_ptr<TerminalProcess> ToolRun::StartOnTerminal(const RunSpec& request,
                                                           const std::vector<std::string>& wrapper) {
-  for (const auto& f : request.files) folder_.Put(f);
-  const std::string program = UnderWine() ? ToolFileName() : folder_.PathOf(ToolFileName());
-  Command cmd = TargetCommand(program, request.args, folder_.Path(), request.env);
+  Command cmd = ToolCommand(request);
   cmd.argv.insert(cmd.argv.begin(), wrapper.begin(), wrapper.end());
   auto p = std::make_unique<TerminalProcess>(cmd);
   if (!p->Started()) {
-    ADD_FAILURE() << "cannot start " << program << " on a terminal";
+    ADD_FAILURE() << "cannot start " << cmd.argv.front() << " on a terminal";
     return nullptr;
   }
   return p;

@@ -68,6 +68,11 @@ struct RunSpec {
   EnvChanges env;
   std::vector<ExtraFile> files;
   double timeLimitSeconds = 0;  // 0: the default of the mode
+  // The program that starts the tool, and its arguments (a test bed, another user's ids); the
+  // tool's path and arguments follow them. Empty: the tool is started directly.
+  std::vector<std::string> wrapper;
+  // The tool to start; empty: the copy in the case's folder.
+  std::string program;
 };
 
 struct RunResult {
@@ -240,7 +245,8 @@ class ToolRun : public ::testing::Test {
   std::unique_ptr<BackgroundProcess> StartTool(const RunSpec& request);
 
   // Starts the tool in the folder on a pseudo-terminal (see TerminalProcess). `wrapper` names a
-  // program (and its arguments) the tool is started through, e.g. {"/usr/bin/timeout", "2"}.
+  // program (and its arguments) the tool is started through, e.g. {"/usr/bin/timeout", "2"},
+  // before the request's own wrapper.
   std::unique_ptr<TerminalProcess> StartOnTerminal(const RunSpec& request,
                                                    const std::vector<std::string>& wrapper = {});
 
@@ -249,6 +255,10 @@ class ToolRun : public ::testing::Test {
   // folder, and `scenario` written as scenario.ini (empty: no file, the simulator's defaults).
   RunSpec BenchRequest(std::vector<std::string> args, const std::string& library,
                        const std::string& scenario = {}, const std::string& log = "sim.log");
+
+  // The command that starts the tool of the request in the folder (request.files put there
+  // first), through the request's wrapper.
+  Command ToolCommand(const RunSpec& request);
 
   // Starts brumel_lock_holder of the target; it holds the single-instance lock until it ends.
   // Null (with a failure recorded) when it could not take the lock.
