@@ -1,7 +1,8 @@
 # Installation and packages.
 #
-#   cmake --install <build>        Linux: the tool in bin/, the udev rule for the controller's
-#                                  HID node, README and licence under share/doc/brumelisp/.
+#   cmake --install <build>        Linux: the tool in bin/, its manual page, the udev rule for
+#                                  the controller's HID node, README, copyright and changelog
+#                                  under share/doc/brumelisp/.
 #                                  Windows: the tool, README and licence in one folder.
 #   cpack --config <build>/CPackConfig.cmake
 #                                  Linux: a Debian package (installs under /usr).
@@ -15,7 +16,43 @@ if(WIN32)
   install(FILES README.md LICENSE.txt DESTINATION .)
 else()
   install(TARGETS BrumelISP RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES README.md LICENSE.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${BRUMEL_PACKAGE_NAME})
+  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${BRUMEL_PACKAGE_NAME})
+  set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
+  install(FILES README.md DESTINATION ${doc_dir})
+
+  # The licence in the form Debian keeps it: the text of LICENSE.txt under one header.
+  file(READ ${CMAKE_SOURCE_DIR}/LICENSE.txt licence)
+  string(REGEX REPLACE "\n$" "" licence "${licence}")
+  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REGEX REPLACE "\n" "\n " licence "${licence}")
+  file(CONFIGURE OUTPUT ${packaging_out}/copyright CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: BrumelISP
+Upstream-Contact: Brumel production tools <tools@brumel.invalid>
+
+Files: *
+Copyright: 2021-2026 Brumel
+License: Brumel
+ ${licence}
+")
+  install(FILES ${packaging_out}/copyright DESTINATION ${doc_dir})
+
+  # The manual page and the changelog carry the product's version; both go compressed, as
+  # Debian keeps them (-n: no name or time in the header, so a rebuild gives the same bytes).
+  configure_file(packaging/linux/BrumelISP.1.in ${packaging_out}/BrumelISP.1 @ONLY)
+  configure_file(packaging/linux/changelog.in ${packaging_out}/changelog @ONLY)
+  find_program(BRUMEL_GZIP gzip REQUIRED)
+  foreach(page BrumelISP.1 changelog)
+    add_custom_command(OUTPUT ${packaging_out}/${page}.gz
+      COMMAND ${BRUMEL_GZIP} -9 -n -f -k ${packaging_out}/${page}
+      DEPENDS ${packaging_out}/${page}
+      COMMENT "Compressing ${page}")
+    list(APPEND compressed ${packaging_out}/${page}.gz)
+  endforeach()
+  add_custom_target(brumel_packaging_pages ALL DEPENDS ${compressed})
+  install(FILES ${packaging_out}/BrumelISP.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${packaging_out}/changelog.gz DESTINATION ${doc_dir})
+
   # udev reads <prefix>/lib/udev/rules.d only for the prefix /usr (the package's); for another
   # prefix the README says where to copy the rule.
   set(BRUMEL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
@@ -45,10 +82,18 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brumel production tools <tools@brumel.invalid>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The udev rule applied to the controllers already plugged in when the package comes and goes.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${CMAKE_SOURCE_DIR}/packaging/linux/postinst ${CMAKE_SOURCE_DIR}/packaging/linux/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The extended description in lines of at most 80 characters, as Debian asks.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "Tests and drives the RGB LED controller of Brumel devices\n\
-Colour and button tests for the production line, lighting modes and the chip information\n\
-display, over USB HID, a serial line or a graphics adapter's I2C line.")
+Colour and button tests for the production line, lighting modes and the chip\n\
+information display, over USB HID, a serial line or a graphics adapter's I2C\n\
+line. Any user at the seat may run it; the udev rule hands the controller to\n\
+that user.")
   # The tool links only the C and C++ run-time libraries; everything else is loaded when a job
   # needs it, so those libraries are recommendations, not dependencies.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
