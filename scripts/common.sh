@@ -33,8 +33,24 @@ ensure_packages() {
 LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libmpg123-0)
 # What the tests and benchmarks need besides: libssl3 (libcrypto.so.3 seals hardware-access
 # requests; those tests run on Linux too), a private sound server for the music mode's cases,
-# and dpkg-dev for the Debian package.
-TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev)
+# dpkg-dev for the Debian package and lintian, man-db and mandoc to check it, and Debian's own
+# hidapi with umockdev (and pkgconf to find it) for the cases on an emulated hidraw node.
+TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev lintian man-db mandoc
+  libhidapi-hidraw0 umockdev libumockdev-dev pkgconf)
+
+# The unprivileged user the normal-user cases run the tool as.
+TEST_USER=brumel-e2e
+
+# Makes TEST_USER when it is missing (as root): a system user without a home or a login shell.
+ensure_test_user() {
+  id -u "$TEST_USER" >/dev/null 2>&1 && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "No user $TEST_USER (run as root to make it): the normal-user cases are skipped" >&2
+    return 0
+  fi
+  echo "Making the user $TEST_USER"
+  useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$TEST_USER"
+}
 # Packages of the fuzz build (clang with libFuzzer and the sanitizer run-times).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages of the Windows cross build and of running it under Wine.

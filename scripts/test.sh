@@ -2,10 +2,12 @@
 # Builds both targets and runs every test:
 #   - the Windows executable (mingw-w64 cross build): its unit tests under Wine;
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
-#     executable under Wine;
+#     executable under Wine; the cases against Debian's hidapi on an emulated hidraw node
+#     (umockdev), some of them as the unprivileged user TEST_USER (made when missing);
 #   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
 #   - a plain Release build of the tool, which must be free of warnings;
-#   - the packages: a Debian package of the Linux tool and a zip of the Windows one;
+#   - the packages: a Debian package of the Linux tool (checked with lintian) and a zip of the
+#     Windows one;
 #   - the fuzz targets (clang, libFuzzer), each for BRUMEL_FUZZ_SECONDS (default 20).
 # On Debian 12 as root it first installs what is missing. Exits non-zero on any failure.
 # BRUMEL_SKIP_SANITIZERS=1 leaves the sanitizer build out.
@@ -20,6 +22,7 @@ step() { echo; echo "=== $* ($((SECONDS - START)) s)"; }
 
 step "Packages"
 ensure_packages "${LINUX_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+ensure_test_user
 
 # Headless: with a display a Windows message box would wait for a click.
 unset DISPLAY WAYLAND_DISPLAY

@@ -3,7 +3,6 @@
 // beside the tool) and read what it received from its log.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,27 +13,6 @@ namespace {
 
 const char kPause[] = "Press any key to continue . . . \n";
 const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
-
-// "00 10 00 k ..." as the simulator logs a 65-byte report: the given head, then zeros.
-std::string ReportHex(const std::vector<int>& head) {
-  std::string s;
-  char buf[4];
-  for (size_t i = 0; i < 65; ++i) {
-    std::snprintf(buf, sizeof buf, "%02X", i < head.size() ? head[i] : 0);
-    if (i) s += ' ';
-    s += buf;
-  }
-  return s;
-}
-
-// The hex part of every line of the simulator's log.
-std::vector<std::string> LoggedReports(const std::string& log) {
-  std::vector<std::string> out;
-  std::istringstream in(log);
-  std::string line;
-  while (std::getline(in, line)) out.push_back(line.substr(0, line.find(" |")));
-  return out;
-}
 
 class ChipLinkRun : public ToolRun {
  protected:

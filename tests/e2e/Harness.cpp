@@ -808,6 +808,34 @@ size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+std::string ReportHex(const std::vector<int>& head) {
+  std::string s;
+  char buf[4];
+  for (size_t i = 0; i < 65; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", i < head.size() ? head[i] : 0);
+    if (i) s += ' ';
+    s += buf;
+  }
+  return s;
+}
+
+std::vector<std::string> LoggedReports(const std::string& log) {
+  std::vector<std::string> out;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) out.push_back(line.substr(0, line.find(" |")));
+  return out;
+}
+
+std::vector<std::string> LoggedMeanings(const std::string& log) {
+  std::vector<std::string> out;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    const size_t bar = line.find(" | ");
+    if (bar != std::string::npos) out.push_back(line.substr(bar + 3));
+  }
+  return out;
+}
+
 std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {
   const Command cmd = ToolCommand(request);
   auto p = std::make_unique<BackgroundProcess>(cmd);

@@ -275,6 +275,13 @@ inline constexpr char kHidLibrary[] = "libhidapi-hidraw.so.0";
 // How often `what` stands in `text` (overlapping places counted).
 size_t Count(const std::string& text, const std::string& what);
 
+// A simulator's log (one line per report received: its bytes in hexadecimal, " | ", what they
+// meant). "00 10 00 k ..." as a 65-byte report is logged: the given head, then zeros.
+std::string ReportHex(const std::vector<int>& head);
+// The bytes of every line, and the meaning of every line.
+std::vector<std::string> LoggedReports(const std::string& log);
+std::vector<std::string> LoggedMeanings(const std::string& log);
+
 // Run once before the first case: whether another copy of the tool (or anything else) holds the
 // machine-wide single-instance lock, which would make every case that starts the tool fail with
 // the sharing message. When it is held, prints one line that says so and names the holder where

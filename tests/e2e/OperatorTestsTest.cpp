@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,15 +31,7 @@ class OperatorRun : public ToolRun {
   }
 
   // What the controller received: the decoded meaning of each logged report.
-  std::vector<std::string> Received() const {
-    std::vector<std::string> out;
-    std::istringstream in(folder_.Read("sim.log"));
-    for (std::string line; std::getline(in, line);) {
-      const size_t bar = line.find(" | ");
-      if (bar != std::string::npos) out.push_back(line.substr(bar + 3));
-    }
-    return out;
-  }
+  std::vector<std::string> Received() const { return LoggedMeanings(folder_.Read("sim.log")); }
   std::vector<std::string> SetColours() const {
     std::vector<std::string> out;
     for (const std::string& m : Received())
