@@ -21,11 +21,6 @@ void RemoveRunFolder() {
   if (InstalledLayout()) RemovePrivateRunFolder();
 }
 
-std::vector<std::string> OptionalFileFolders() {
-  if (!InstalledLayout()) return {ExecutableDir()};
-  return ConfigurationFolders();
-}
-
 std::string OptionalFilePath(const std::string& name) {
   if (!InstalledLayout()) return Beside(name);
   const std::vector<std::string> folders = ConfigurationFolders();

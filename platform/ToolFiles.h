@@ -32,13 +32,9 @@ std::string RunFilePath(const std::string& name, std::string* why = nullptr);
 // folder that still holds anything stays, and beside the executable nothing is removed.
 void RemoveRunFolder();
 
-// The folders, in the order they are looked in, for optional files (UpdateFW.ini, music.mp3):
-// each ends with a separator. Beside the executable only ExecutableDir().
-std::vector<std::string> OptionalFileFolders();
-
-// Path of the optional file `name` to read: in the first of OptionalFileFolders() where it
-// exists; where it exists nowhere, in the first folder (so a reader finds it missing). Beside
-// the executable: ExecutableDir(), a separator, then name.
+// Path of the optional file `name` (UpdateFW.ini, music.mp3) to read. Beside the executable:
+// ExecutableDir(), a separator, then name. Installed: in the first of ConfigurationFolders()
+// where it exists; where it exists nowhere, in the first of them (so a reader finds it missing).
 std::string OptionalFilePath(const std::string& name);
 
 // The system's side of the installed layout, which the above are built on.

@@ -95,8 +95,9 @@ bool MakePrivateFolder(const std::string& folder, std::string& why) {
   } else if (st.st_uid != geteuid()) {
     why = folder + " belongs to another user";
     ok = false;
-  } else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) {
-    why = folder + " cannot be closed to other users: " + std::strerror(errno);
+  } else if ((st.st_mode & 0777) != 0700 && fchmod(fd, 0700) != 0) {
+    // Others' access taken away, the user's own given whatever the umask left of it.
+    why = folder + " cannot be made 0700: " + std::strerror(errno);
     ok = false;
   }
   close(fd);

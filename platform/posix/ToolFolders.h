@@ -16,9 +16,10 @@ bool IsInstalledFolder(const std::string& exeDir);
 // of that user's that nobody else may write to; else "/tmp/brumelisp-<uid>".
 std::string PrivateFolderFor(const char* runtimeDir, uid_t uid);
 
-// Makes folder (no trailing '/') the private folder of the effective user: created 0700 when
-// missing; when there, it must be a folder (a link is not followed) that belongs to that user,
-// and it is narrowed to 0700 if others had access. False with the reason in why.
+// Makes folder (no trailing '/') the private folder of the effective user: created when
+// missing; it must be a folder (a link is not followed) that belongs to that user, and its mode
+// is made 0700 (whatever the umask, and whatever access others had). False with the reason in
+// why.
 bool MakePrivateFolder(const std::string& folder, std::string& why);
 
 // The tool's configuration folders, each ending with '/': "<configHome>/brumelisp/" when

@@ -65,13 +65,17 @@ TEST(ToolFolders, APrivateFolderIsMadeClosedAndAnythingElseAtItsNameIsRefused) {
   TempFolder dir;
   std::string why;
 
-  // Made 0700 whatever the umask; taken again as it is.
-  const std::string fresh = dir.File("fresh");
-  const mode_t savedMask = umask(0);
-  EXPECT_TRUE(plat::MakePrivateFolder(fresh, why)) << why;
-  umask(savedMask);
-  EXPECT_EQ(ModeOf(fresh), 0700u);
-  EXPECT_TRUE(plat::MakePrivateFolder(fresh, why)) << why;
+  // Made 0700 whatever the umask (none, or one that leaves the user nothing); taken again as
+  // it is.
+  for (const mode_t mask : {mode_t{0}, mode_t{0777}}) {
+    const std::string fresh = dir.File("fresh" + std::to_string(mask));
+    const mode_t savedMask = umask(mask);
+    const bool made = plat::MakePrivateFolder(fresh, why);
+    umask(savedMask);
+    EXPECT_TRUE(made) << why;
+    EXPECT_EQ(ModeOf(fresh), 0700u) << "umask " << mask;
+    EXPECT_TRUE(plat::MakePrivateFolder(fresh, why)) << why;
+  }
 
   // One of the user's own that others could enter is closed to them.
   const std::string loose = dir.File("loose");
