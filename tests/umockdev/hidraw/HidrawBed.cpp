@@ -126,106 +126,98 @@ void Unplug(Node& node) {
   brumel::sim::ShowNotice("device " + node.devnode + " unplugged");
 }
 
-gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-  std::lock_guard<std::mutex> hold(g_bed.lock);
-  Node* node = NodeOf(client);
-  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-  if (!node || !arg || arg->data_len < 0) {
-    umockdev_ioctl_client_complete(client, -1, EINVAL);
-    return TRUE;
+// One output report: the report id 0 and the 64 bytes the model takes. The bytes written, or
+// -errno.
+glong WriteReport(Node& node, UMockdevIoctlData& arg, UMockdevIoctlClient*) {
+  if (node.gone) return -ENODEV;
+  const auto length = static_cast<size_t>(arg.data_len);
+  // The controller's endpoint takes whole reports only.
+  if (length != kPacketBytes + 1 || arg.data[0] != 0) {
+    brumel::sim::LogReceived(arg.data, length, "refused: not a report id 0 and 64 bytes");
+    return -EINVAL;
   }
-  if (node->gone) {
-    umockdev_ioctl_client_complete(client, -1, ENODEV);
-    return TRUE;
-  }
-  const auto length = static_cast<size_t>(arg->data_len);
-  // The controller's endpoint takes whole reports only: the report id 0, then 64 bytes.
-  if (length != kPacketBytes + 1 || arg->data[0] != 0) {
-    brumel::sim::LogReceived(arg->data, length, "refused: not a report id 0 and 64 bytes");
-    umockdev_ioctl_client_complete(client, -1, EINVAL);
-    return TRUE;
-  }
-  const brumel::sim::Outcome out = node->model.Receive(arg->data + 1, kPacketBytes);
+  const brumel::sim::Outcome out = node.model.Receive(arg.data + 1, kPacketBytes);
   if (!out.received) {
-    Unplug(*node);
-    umockdev_ioctl_client_complete(client, -1, ENODEV);
-    return TRUE;
+    Unplug(node);
+    return -ENODEV;
   }
-  brumel::sim::LogReceived(arg->data, length, out.meaning);
+  brumel::sim::LogReceived(arg.data, length, out.meaning);
   if (!out.notice.empty()) brumel::sim::ShowNotice(out.notice);
   if (out.reply) {
-    node->replies.push_back(out.bytes);
-    MarkReady(*node);
+    node.replies.push_back(out.bytes);
+    MarkReady(node);
   }
-  umockdev_ioctl_client_complete(client, static_cast<glong>(length), 0);
-  return TRUE;
+  return static_cast<glong>(length);
 }
 
-gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-  std::lock_guard<std::mutex> hold(g_bed.lock);
-  Node* node = NodeOf(client);
-  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-  if (!node || !arg || arg->data_len < 0) {
-    umockdev_ioctl_client_complete(client, -1, EINVAL);
-    return TRUE;
-  }
-  if (node->gone) {
-    umockdev_ioctl_client_complete(client, -1, EIO);
-    return TRUE;
-  }
-  if (node->replies.empty()) {
-    umockdev_ioctl_client_complete(client, -1, EAGAIN);
-    return TRUE;
-  }
+// One input report: a reply's 64 bytes, as many as the buffer takes. The bytes read, or -errno.
+glong ReadReport(Node& node, UMockdevIoctlData& arg, UMockdevIoctlClient*) {
+  if (node.gone) return -EIO;
+  if (node.replies.empty()) return -EAGAIN;
   char byte = 0;
-  if (read(node->ready, &byte, 1) != 1) Say("no ready mark for a reply on " + node->devnode);
-  const Packet reply = node->replies.front();
-  node->replies.pop_front();
-  const size_t n = std::min(static_cast<size_t>(arg->data_len), reply.size());
-  std::memcpy(arg->data, reply.data(), n);
-  umockdev_ioctl_client_complete(client, static_cast<glong>(n), 0);
-  return TRUE;
+  if (read(node.ready, &byte, 1) != 1) Say("no ready mark for a reply on " + node.devnode);
+  const Packet reply = node.replies.front();
+  node.replies.pop_front();
+  const size_t n = std::min(static_cast<size_t>(arg.data_len), reply.size());
+  std::memcpy(arg.data, reply.data(), n);
+  return static_cast<glong>(n);
 }
 
 // Copies bytes into the record the ioctl's argument points to.
-bool Answer(UMockdevIoctlClient* client, const void* bytes, size_t length) {
-  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-  UMockdevIoctlData* record = arg ? umockdev_ioctl_data_resolve(arg, 0, length, nullptr) : nullptr;
+bool Answer(UMockdevIoctlData& arg, const void* bytes, size_t length) {
+  UMockdevIoctlData* record = umockdev_ioctl_data_resolve(&arg, 0, length, nullptr);
   if (!record || record->data_len < static_cast<gint>(length)) return false;
   std::memcpy(record->data, bytes, length);
   return true;
 }
 
-gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-  std::lock_guard<std::mutex> hold(g_bed.lock);
-  Node* node = NodeOf(client);
+// The hidraw ioctls hidapi asks: 0, or -errno.
+glong AnswerIoctl(Node& node, UMockdevIoctlData& arg, UMockdevIoctlClient* client) {
+  if (node.gone) return -ENODEV;
   const gulong request = umockdev_ioctl_client_get_request(client);
-  if (!node || node->gone) {
-    umockdev_ioctl_client_complete(client, -1, ENODEV);
-    return TRUE;
-  }
   bool answered = false;
   if (request == HIDIOCGRDESCSIZE) {
     const int size = sizeof kReportDescriptor;
-    answered = Answer(client, &size, sizeof size);
+    answered = Answer(arg, &size, sizeof size);
   } else if (request == HIDIOCGRDESC) {
     hidraw_report_descriptor descriptor{};
     descriptor.size = sizeof kReportDescriptor;
     std::memcpy(descriptor.value, kReportDescriptor, sizeof kReportDescriptor);
-    answered = Answer(client, &descriptor, sizeof descriptor);
+    answered = Answer(arg, &descriptor, sizeof descriptor);
   } else if (request == HIDIOCGRAWINFO) {
     hidraw_devinfo info{};
     info.bustype = BUS_USB;
-    info.vendor = static_cast<__s16>(node->ids.vendorId);
-    info.product = static_cast<__s16>(node->ids.productId);
-    answered = Answer(client, &info, sizeof info);
+    info.vendor = static_cast<__s16>(node.ids.vendorId);
+    info.product = static_cast<__s16>(node.ids.productId);
+    answered = Answer(arg, &info, sizeof info);
   } else {
-    Say("ioctl " + std::to_string(request) + " on " + node->devnode + " is not answered");
-    umockdev_ioctl_client_complete(client, -1, ENOTTY);
-    return TRUE;
+    Say("ioctl " + std::to_string(request) + " on " + node.devnode + " is not answered");
+    return -ENOTTY;
   }
-  umockdev_ioctl_client_complete(client, answered ? 0 : -1, answered ? 0 : EFAULT);
+  return answered ? 0 : -EFAULT;
+}
+
+// Runs one request of a client under the bed's lock and completes it with the result (below 0:
+// -errno). A request for no node of ours, or without a buffer, fails with EINVAL.
+gboolean Complete(UMockdevIoctlClient* client,
+                  glong (*handle)(Node&, UMockdevIoctlData&, UMockdevIoctlClient*)) {
+  std::lock_guard<std::mutex> hold(g_bed.lock);
+  Node* node = NodeOf(client);
+  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+  const glong result = node && arg && arg->data_len >= 0 ? handle(*node, *arg, client) : -EINVAL;
+  umockdev_ioctl_client_complete(client, result < 0 ? -1 : result,
+                                 result < 0 ? static_cast<gint>(-result) : 0);
   return TRUE;
+}
+
+gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+  return Complete(client, WriteReport);
+}
+gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+  return Complete(client, ReadReport);
+}
+gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+  return Complete(client, AnswerIoctl);
 }
 
 // The USB device, its interface, the HID device and the hidraw node of device number i.
