@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -834,6 +835,51 @@ std::vector<std::string> LoggedMeanings(const std::string& log) {
     if (bar != std::string::npos) out.push_back(line.substr(bar + 3));
   }
   return out;
+}
+
+std::vector<std::string> LoggedSetColours(const std::string& log) {
+  static const std::string kSetColour = "LED set colour ";
+  std::vector<std::string> out;
+  for (const std::string& m : LoggedMeanings(log))
+    if (m.rfind(kSetColour, 0) == 0) out.push_back(m.substr(kSetColour.size()));
+  return out;
+}
+
+bool AnswerColourRounds(BackgroundProcess& tool, int rounds, const std::string& logPath) {
+  static const std::string kPrompt = "Please enter COLOR CODE: ";
+  size_t from = 0;
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round + 1));
+    const size_t after = tool.WaitForText(kPrompt, from, DefaultTimeLimit());
+    if (after == std::string::npos) {
+      ADD_FAILURE() << "no prompt\n" << tool.OutputSoFar();
+      return false;
+    }
+    const std::vector<int> digits = ColourTileDigits(tool.OutputSoFar(), after - kPrompt.size());
+    std::vector<int> sorted = digits;
+    std::sort(sorted.begin(), sorted.end());
+    if (digits.size() != 4 || sorted.front() < 0 ||
+        std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+      ADD_FAILURE() << "four different digits expected\n" << tool.OutputSoFar();
+      return false;
+    }
+    std::ifstream in(logPath, std::ios::binary);
+    std::ostringstream log;
+    log << in.rdbuf();
+    const std::vector<std::string> lit = LoggedSetColours(log.str());
+    if (lit.size() != static_cast<size_t>(round + 1) || !TileOfColour().count(lit.back())) {
+      ADD_FAILURE() << "the controller was lit " << lit.size() << " times, last in "
+                    << (lit.empty() ? "nothing" : lit.back());
+      return false;
+    }
+    const int digit = digits[static_cast<size_t>(TileOfColour().at(lit.back()))];
+    if (!tool.Write(std::string(1, static_cast<char>('0' + digit)))) {
+      ADD_FAILURE() << "the key was not taken";
+      return false;
+    }
+    from = after;
+  }
+  return true;
 }
 
 std::unique_ptr<BackgroundProcess> ToolRun::StartTool(const RunSpec& request) {

@@ -281,6 +281,15 @@ std::string ReportHex(const std::vector<int>& head);
 // The bytes of every line, and the meaning of every line.
 std::vector<std::string> LoggedReports(const std::string& log);
 std::vector<std::string> LoggedMeanings(const std::string& log);
+// The colours the controller was lit in for the colour test, in order ("FF 00 00").
+std::vector<std::string> LoggedSetColours(const std::string& log);
+
+// Answers `rounds` rounds of the colour test of a tool started with StartTool, as an operator
+// who sees the controller would: each round waits for the prompt, reads the four tiles' digits
+// (four different ones) and types the digit of the tile in the colour the controller was lit in
+// last, as the simulator's log `logPath` shows it. False, with the failure recorded, when a
+// round cannot be answered.
+bool AnswerColourRounds(BackgroundProcess& tool, int rounds, const std::string& logPath);
 
 // Run once before the first case: whether another copy of the tool (or anything else) holds the
 // machine-wide single-instance lock, which would make every case that starts the tool fail with

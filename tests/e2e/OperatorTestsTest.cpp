@@ -32,12 +32,7 @@ class OperatorRun : public ToolRun {
 
   // What the controller received: the decoded meaning of each logged report.
   std::vector<std::string> Received() const { return LoggedMeanings(folder_.Read("sim.log")); }
-  std::vector<std::string> SetColours() const {
-    std::vector<std::string> out;
-    for (const std::string& m : Received())
-      if (m.rfind("LED set colour ", 0) == 0) out.push_back(m.substr(15));
-    return out;
-  }
+  std::vector<std::string> SetColours() const { return LoggedSetColours(folder_.Read("sim.log")); }
 };
 
 // ---- colour test ------------------------------------------------------------------------------
@@ -45,26 +40,7 @@ class OperatorRun : public ToolRun {
 TEST_F(OperatorRun, LinuxOnly_FourRightAnswersPassTheColourTest) {
   auto tool = StartTool(BenchSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"}));
   ASSERT_TRUE(tool);
-  size_t from = 0;
-  for (int round = 0; round < 4; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round + 1));
-    const size_t after = tool->WaitForText(kPrompt, from, DefaultTimeLimit());
-    ASSERT_NE(after, std::string::npos) << tool->OutputSoFar();
-    const std::vector<int> digits =
-        ColourTileDigits(tool->OutputSoFar(), after - sizeof kPrompt + 1);
-    ASSERT_EQ(digits.size(), 4u) << tool->OutputSoFar();
-    std::vector<int> sorted = digits;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end() &&
-                sorted.front() >= 0)
-        << "four different digits expected";
-    const std::vector<std::string> lit = SetColours();
-    ASSERT_EQ(lit.size(), static_cast<size_t>(round + 1));
-    ASSERT_TRUE(TileOfColour().count(lit.back())) << lit.back();
-    const int digit = digits[static_cast<size_t>(TileOfColour().at(lit.back()))];
-    ASSERT_TRUE(tool->Write(std::string(1, static_cast<char>('0' + digit))));
-    from = after;
-  }
+  ASSERT_TRUE(AnswerColourRounds(*tool, 4, folder_.PathOf("sim.log")));
   EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
   const std::string& out = tool->OutputSoFar();
   EXPECT_EQ(out.find("PLEASE TRY AGAIN"), std::string::npos) << out;

@@ -10,10 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kPause[] = "Press any key to continue . . . \n";
-const char kPrompt[] = "Please enter COLOR CODE: ";
 const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
 const char kReadFail[] = "ReadFile Fail\n";
 const char kWriteFail[] = "WriteFile Fail\n";
@@ -122,23 +119,7 @@ TEST_F(HidrawRun, LightingModesReachTheNodeByteForByte) {
 TEST_F(HidrawRun, TheColourTestIsAnsweredFromTheColourTheControllerWasSetTo) {
   auto tool = StartTool(BedSpec({"/I", "0", "/ID", "0416A316", "/TEST:COLOR"}));
   ASSERT_TRUE(tool);
-  size_t from = 0;
-  for (int round = 0; round < 4; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round + 1));
-    const size_t after = tool->WaitForText(kPrompt, from, DefaultTimeLimit());
-    ASSERT_NE(after, std::string::npos) << tool->OutputSoFar();
-    const std::vector<int> digits =
-        ColourTileDigits(tool->OutputSoFar(), after - sizeof kPrompt + 1);
-    ASSERT_EQ(digits.size(), 4u) << tool->OutputSoFar();
-    std::vector<std::string> lit;
-    for (const std::string& m : Received())
-      if (m.rfind("LED set colour ", 0) == 0) lit.push_back(m.substr(15));
-    ASSERT_EQ(lit.size(), static_cast<size_t>(round + 1));
-    ASSERT_TRUE(TileOfColour().count(lit.back())) << lit.back();
-    const int digit = digits[static_cast<size_t>(TileOfColour().at(lit.back()))];
-    ASSERT_TRUE(tool->Write(std::string(1, static_cast<char>('0' + digit))));
-    from = after;
-  }
+  ASSERT_TRUE(AnswerColourRounds(*tool, 4, folder_.PathOf("sim.log")));
   EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
   EXPECT_EQ(tool->OutputSoFar().find("PLEASE TRY AGAIN"), std::string::npos) << tool->OutputSoFar();
   EXPECT_EQ(tool->OutputSoFar().find("Fail"), std::string::npos) << tool->OutputSoFar();
