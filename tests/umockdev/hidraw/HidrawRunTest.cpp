@@ -184,9 +184,10 @@ TEST_F(HidrawRun, ANodeTheUserMayNotOpen) {
   RunResult r = RunTool(refused);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.out.rfind(kUsbFail, 0), 0u) << r.Describe();
-  // The reason line after the failure line (the node, and the udev rule that hands it to the
-  // seat) is asserted here once the connection step prints it.
+  // REASON LINE: the line after the failure line that names the node and the udev rule handing
+  // it to the seat is asserted here once the connection step prints one.
   EXPECT_EQ(r.out.find("Press any key"), std::string::npos) << "no lighting mode" << r.Describe();
+  // The run flow's code for a lighting mode skipped because the link failed.
   EXPECT_EQ(r.exitCode, 0) << r.Describe();
   EXPECT_TRUE(Received("refused.log").empty()) << r.Describe();
 
