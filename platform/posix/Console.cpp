@@ -154,7 +154,12 @@ void ConsoleSetEndHandler(ConsoleEndHandler handler) {
   end.sa_flags = SA_RESTART;
   // Without the watcher the default action stays: the process ends, as it would anyway.
   if (!StartEndWatcher()) return;
-  for (int signal : kEnding) sigaction(signal, &end, nullptr);
+  for (int signal : kEnding) {
+    // One the tool was started with ignored (nohup) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &end, nullptr);
+  }
   g_endTaken = true;
 }
 
