@@ -7,6 +7,7 @@
 #include "app/Options.h"
 #include "config/Config.h"
 #include "isp/ChipLink.h"
+#include "isp/ISPLdCMD.h"
 #include "isp/RunOptions.h"
 #include "isp/UpdateIni.h"
 #include "led/LedReports.h"
@@ -19,6 +20,7 @@
 #include "platform/SharedMemory.h"
 #include "platform/ToolFiles.h"
 #include "support/Console.h"
+#include "support/DebugConsole.h"
 #include "support/FileVersion.h"
 
 namespace brumel {
@@ -27,6 +29,9 @@ namespace {
 
 constexpr const char* kInstanceGuid = "62E02173-24E1-421D-A0C0-D9EBC7F56EE6";
 constexpr const char* kConfigFileName = "BrumelISP.ini";
+
+// Held by the end of the run, and while the single-instance lock object is made.
+std::mutex g_ending;
 
 // Shows an error that would otherwise leave the tool uncaught.
 void PrintError(const char* text) {
@@ -53,24 +58,53 @@ void EndRunFromOutside() {
 
 // The operator tests: up to four colour rounds (the colour test wins when both are asked for)
 // or five button rounds, each on a cleared screen under the banner, until one fails; then the
-// end-test report. 1 when a round failed.
+// end-test report and the verdict. 1 when a round failed, was left with Esc, or the test could
+// not run: without a usable link it ends before the first round, so the connection step's lines
+// stay on the screen.
 int RunOperatorTests(const RunOptionsRecord& o) {
   if (!o.WantColorTest && !o.WantButtonTest) return 0;
   TVireon* vireon = GetVireon();
-  const int rounds = o.WantColorTest ? 4 : 5;
-  int result = 0;
-  for (int round = 0; round < rounds; ++round) {
+  const bool colour = o.WantColorTest;
+  const int rounds = colour ? 4 : 5;
+  int round = 1;
+  const bool canRun = TVireon::CanRun(colour, o.InterfaceNumber);
+  bool passed = canRun;
+  for (; passed && round <= rounds; ++round) {
     plat::ConsoleClear();
     PrintBanner();
-    const bool passed = o.WantColorTest ? vireon->ColorTest(o.InterfaceNumber, 3)
-                                        : vireon->ButtonTest(o.InterfaceNumber, 3);
-    if (!passed) {
-      result = 1;
-      break;
-    }
+    passed =
+        colour ? vireon->ColorTest(o.InterfaceNumber, 3) : vireon->ButtonTest(o.InterfaceNumber, 3);
+    if (!passed) break;
   }
-  vireon->EndTest();
-  return result;
+  TVireon::EndPromptLine();
+  // A test that never started has nothing to end on a controller that is not there.
+  if (canRun) vireon->EndTest();
+  TVireon::PrintVerdict(colour, passed ? rounds : round, rounds, passed);
+  return passed ? 0 : 1;
+}
+
+// A lighting mode whose reports did not all reach the controller says so; false then.
+bool RunLightingMode(const RunOptionsRecord& o) {
+  int sent = 0;
+  const bool all = SendModePackets(o.Mode, o.Red, o.Green, o.Blue, o.Param, o.AllZones, &sent);
+  if (!all) {
+    TConsole::SetTextAttr(12);
+    const ISPLdCMD* channel = ControllerChannel();
+    if (!channel || channel->GetInterface() != ISPLdCMD::kUsbHid) {
+      std::printf(
+          "The lighting mode needs the USB link (/I 0): LED reports do not travel over "
+          "%s\n",
+          InterfaceName(o.InterfaceNumber));
+    } else if (o.AllZones != 0) {
+      std::printf("No controller answers: the lighting mode was not sent\n");
+    } else {
+      std::printf("No controller answers: the lighting mode reached %d of %d zones\n", sent,
+                  ModeReportCount(o.AllZones));
+    }
+    TConsole::SetTextAttr(7);
+  }
+  plat::ConsolePause();
+  return all;
 }
 
 // Main run, steps 2 to 12; errors raised on the way reach RunMain.
@@ -100,10 +134,12 @@ int RunSteps(int argc, char** argv) {
   if (o.HasMode && connected && o.Mode == kMusicMode) {
     RunMusicMode();  // "PAUSE" inside; the music thread has ended when it returns
   } else if (o.HasMode && connected) {
-    SendModePackets(o.Mode, o.Red, o.Green, o.Blue, o.Param, o.AllZones);
-    plat::ConsolePause();
+    result = RunLightingMode(o) ? 0 : 1;
+  } else if (o.HasMode) {
+    // The mode is skipped: the connection step has said why.
+    result = 1;
   } else if (o.InterfaceNumber != 0) {
-    PrintChipInformation();
+    result = PrintChipInformation() ? 0 : 1;
   } else {
     result = RunOperatorTests(o);
   }
@@ -121,6 +157,8 @@ void InitRun(int, char**) {
   RunOptionsRecord& o = RunOptions();
   plat::ConsoleClear();
   GetConsole();
+  // BRUMEL_DEBUG=1 makes the diagnostic log of the whole run: this first request decides.
+  GetToolDebugConsole();
   plat::ConsoleSetEndHandler(EndRunFromOutside);
   o.CommandLine = UpperCase(plat::ProcessCommandLine());
   o.Config0 = o.Config1 = 0;
@@ -132,17 +170,22 @@ void InitRun(int, char**) {
 
 bool AcquireSingleInstance() {
   RunOptionsRecord& o = RunOptions();
-  if (!o.InstanceMutex) o.InstanceMutex = new plat::InstanceLock(kInstanceGuid);
-  return o.InstanceMutex->Acquire(1000);
+  plat::InstanceLock* lock = nullptr;
+  {
+    // The end of the run may look at the lock from the end handler's thread meanwhile.
+    const std::lock_guard<std::mutex> hold(g_ending);
+    if (!o.InstanceMutex) o.InstanceMutex = new plat::InstanceLock(kInstanceGuid);
+    lock = o.InstanceMutex;
+  }
+  return lock->Acquire(1000);
 }
 
 void FinishRun() {
   // The end can be reached on the main thread and, at the same moment, on the thread of the end
   // handler (a signal, a closed console): it runs on one at a time, and once. A step that raised
   // leaves it to be run again.
-  static std::mutex ending;
   static bool ended = false;
-  const std::lock_guard<std::mutex> hold(ending);
+  const std::lock_guard<std::mutex> hold(g_ending);
   if (ended) return;
   RunOptionsRecord& o = RunOptions();
   ReleaseUpdateDescription();

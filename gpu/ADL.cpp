@@ -10,8 +10,8 @@ namespace brumel {
 
 namespace {
 
-constexpr uint16_t kGreen = 10;
-constexpr uint16_t kRed = 12;
+constexpr uint16_t kGreen = kLogGood;
+constexpr uint16_t kRed = kLogBad;
 
 const char* const kEntryNames[] = {
 #define BRUMEL_ADL_NAME(name) #name,
@@ -26,8 +26,11 @@ bool IsFirstGenerationContextEntry(AdlEntry entry) {
 }
 
 void LogToDebugConsole(const std::string& label, const std::string& value, uint16_t colour) {
-  DebugLog(GetDebugConsole(false), label, value, colour);
+  ToolLog(label, value, colour);
 }
+
+// "atiadlxx.dll nor atiadlxy.dll" and the like: the names the loader looks for.
+std::string BothNames() { return TADL::LibraryFileName(0) + " nor " + TADL::LibraryFileName(1); }
 
 }  // namespace
 
@@ -56,6 +59,8 @@ void* TAdlLibrarySource::Lookup(plat::LibHandle library, const char* name) {
 
 void TAdlLibrarySource::Free(plat::LibHandle library) { plat::FreeRuntimeLibrary(library); }
 
+std::string TAdlLibrarySource::LoadError() { return plat::LibraryLoadError(); }
+
 // ---- loader ------------------------------------------------------------------------------
 
 TADL::TADL() : TADL(std::make_unique<TAdlLibrarySource>(), LogToDebugConsole) {}
@@ -66,6 +71,7 @@ TADL::TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log)
   LibraryLoaded = LoadDisplayLibrary();
   if (LibraryLoaded) FunctionsLoaded = AdlLoadFunction();
   if (FunctionsLoaded) ContextCreated = AdlInitialize();
+  if (IsReady()) NotReady.clear();
 }
 
 TADL::~TADL() {
@@ -90,11 +96,28 @@ void TADL::Log(const std::string& label, const std::string& value, uint16_t colo
   if (LogSink) LogSink(label, value, colour);
 }
 
+int TADL::Checked(const char* entry, int32_t adapterIndex, int result) const {
+  if (result != kAdlOk) {
+    std::string value = "result " + std::to_string(result);
+    if (adapterIndex >= 0) value = "adapter " + std::to_string(adapterIndex) + ": " + value;
+    Log(entry ? entry : "", value, kRed);
+  }
+  return result;
+}
+
+bool TADL::Lacks(const char* entry) {
+  NotReady = "The display library " + LibraryFile + " lacks the entry point " + entry;
+  return false;
+}
+
 bool TADL::LoadDisplayLibrary() {
   // A library beside the executable takes precedence and is loaded without a word.
   for (size_t i = 0; i < kLibraryNames; ++i) {
     LibraryHandle = Source->LoadBesideExecutable(LibraryFileName(i).c_str());
-    if (LibraryHandle) return true;
+    if (LibraryHandle) {
+      LibraryFile = LibraryFileName(i);
+      return true;
+    }
   }
   // The labels go with the two names, whatever the bitness of this process.
   static const char* const kLabels[kLibraryNames] = {"Load Library (x64)", "Load Library (x32)"};
@@ -103,9 +126,13 @@ bool TADL::LoadDisplayLibrary() {
     LibraryHandle = Source->LoadBySearch(name.c_str());
     if (LibraryHandle) {
       Log(kLabels[i], name, kGreen);
+      LibraryFile = name;
       return true;
     }
   }
+  Log("Load Library", "not found: " + BothNames() + " (" + Source->LoadError() + ")", kRed);
+  NotReady = "The display library was not found: neither " + BothNames() +
+             " is beside the executable or found by the system's search";
   return false;
 }
 
@@ -134,28 +161,57 @@ bool TADL::AdlLoadFunction() {
 
 bool TADL::AdlInitialize() {
   auto create = Entry<AdlEntry::ADL2_Main_Control_Create>();
-  if (!FunctionsLoaded || !create) return false;
-  if (create(AdlMemoryAlloc, 1, &ADLContext) != kAdlOk) return false;
+  if (!FunctionsLoaded) return false;
+  if (!create) return Lacks("ADL2_Main_Control_Create");
+  const int created =
+      Checked("ADL2_Main_Control_Create", -1, create(AdlMemoryAlloc, 1, &ADLContext));
+  if (created != kAdlOk) {
+    NotReady = "The display library " + LibraryFile +
+               " did not start: ADL2_Main_Control_Create answered " + std::to_string(created);
+    return false;
+  }
   MainControlVersion = 2;
 
-  if (auto count = Entry<AdlEntry::ADL2_Adapter_NumberOfAdapters_Get>()) {
+  auto count = Entry<AdlEntry::ADL2_Adapter_NumberOfAdapters_Get>();
+  if (count) {
     int n = -1;
-    count(ADLContext, &n);
+    Checked("ADL2_Adapter_NumberOfAdapters_Get", -1, count(ADLContext, &n));
     NumberOfAdapters = n;
   }
-  if (NumberOfAdapters < 1) return false;
+  if (NumberOfAdapters < 1) {
+    if (!count) return Lacks("ADL2_Adapter_NumberOfAdapters_Get");
+    NotReady = "The display library " + LibraryFile + " reports no adapter";
+    return false;
+  }
   Log("AdlInitialize", "Number of Adapters = " + std::to_string(NumberOfAdapters), kGreen);
 
   // Without the table there is nothing to enumerate. The count sizes the table: one far above
   // any machine's logical adapters is refused before anything is allocated.
   auto info = Entry<AdlEntry::ADL2_Adapter_AdapterInfo_Get>();
-  if (!info || NumberOfAdapters > kMaxAdapters) return false;
+  if (!info) return Lacks("ADL2_Adapter_AdapterInfo_Get");
+  if (NumberOfAdapters > kMaxAdapters) {
+    NotReady = "The display library " + LibraryFile + " reports " +
+               std::to_string(NumberOfAdapters) + " adapters, more than the " +
+               std::to_string(kMaxAdapters) + " a machine can have";
+    return false;
+  }
   const int bytes = NumberOfAdapters * static_cast<int>(kAdapterInfoBytes);
   AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
   AdapterTable = static_cast<AdapterInfo*>(AdlMemoryAlloc(bytes));
-  if (!AdapterTable) return false;
+  if (!AdapterTable) {
+    NotReady = "No memory for the display library's adapter table";
+    return false;
+  }
   std::memset(AdapterTable, 0, static_cast<size_t>(bytes));
-  return info(ADLContext, AdapterTable, bytes) == kAdlOk;
+  const int filled =
+      Checked("ADL2_Adapter_AdapterInfo_Get", -1, info(ADLContext, AdapterTable, bytes));
+  if (filled != kAdlOk) {
+    NotReady = "The display library " + LibraryFile +
+               " did not hand out its adapter table: ADL2_Adapter_AdapterInfo_Get answered " +
+               std::to_string(filled);
+    return false;
+  }
+  return true;
 }
 
 // ---- process-wide ------------------------------------------------------------------------

@@ -24,6 +24,8 @@ class TAdlLibrarySource {
   virtual plat::LibHandle LoadBySearch(const char* name);
   virtual void* Lookup(plat::LibHandle library, const char* name);
   virtual void Free(plat::LibHandle library);
+  // What the system said about the last load that failed (for the diagnostic log).
+  virtual std::string LoadError();
 };
 
 // One diagnostic line: label, value, console attribute of the value.
@@ -72,13 +74,24 @@ class TADL {
   int32_t GetMainControlVersion() const { return MainControlVersion; }
   const ADL_ExportedFunctions& GetExportedFunctions() const { return ExportedFunctions; }
 
-  // Writes one diagnostic line (the debug console of the tool, disabled in this tool).
+  // Writes one diagnostic line (the debug console of the tool, enabled by BRUMEL_DEBUG=1).
   void Log(const std::string& label, const std::string& value, uint16_t colour) const;
+  // A library call's result, handed back as it is; one other than 0 is logged with the entry
+  // point and the adapter index (negative: the call takes none).
+  int Checked(const char* entry, int32_t adapterIndex, int result) const;
+
+  // Why the loader did not become ready, said for the operator: the library not found, an
+  // entry point it lacks, or what it answered. Empty once ready.
+  const std::string& NotReadyReason() const { return NotReady; }
+  // The file name of the library that was loaded; empty when none.
+  const std::string& GetLibraryFile() const { return LibraryFile; }
 
  private:
   bool LoadDisplayLibrary();
   bool AdlLoadFunction();
   bool AdlInitialize();
+  // NotReady for a step that found the library without an entry point it needs.
+  bool Lacks(const char* entry);
 
   std::unique_ptr<TAdlLibrarySource> Source;
   AdlLogSink LogSink;
@@ -93,6 +106,8 @@ class TADL {
   int32_t MainControlVersion = -1;
   int32_t NumberOfAdapters = -1;
   AdapterInfo* AdapterTable = nullptr;
+  std::string LibraryFile;
+  std::string NotReady;
 };
 
 // The process-wide instance slot; the first call creates the instance (which runs the whole

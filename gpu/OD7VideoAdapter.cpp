@@ -63,7 +63,9 @@ bool TOD7VideoAdapter::InitOverdrive() {
   if (!Valid) return false;
   const AdlContextHandle context = Adl->GetContext();
   auto capabilities = Adl->Entry<AdlEntry::ADL2_OverdriveN_CapabilitiesX2_Get>();
-  if (!capabilities || capabilities(context, AdapterIndex, &Capabilities) != kAdlOk) return false;
+  if (!capabilities || Adl->Checked("ADL2_OverdriveN_CapabilitiesX2_Get", AdapterIndex,
+                                    capabilities(context, AdapterIndex, &Capabilities)) != kAdlOk)
+    return false;
 
   // The count sizes the level tables: one the library cannot mean is refused before anything
   // is allocated.
@@ -72,12 +74,16 @@ bool TOD7VideoAdapter::InitOverdrive() {
 
   GpuLevels = std::make_unique<TPerformanceLevels>(levels, kAdlLevelsDefault);
   auto gpu = Adl->Entry<AdlEntry::ADL2_OverdriveN_SystemClocksX2_Get>();
-  if (!gpu || gpu(context, AdapterIndex, GpuLevels->Record()) != kAdlOk) return false;
+  if (!gpu || Adl->Checked("ADL2_OverdriveN_SystemClocksX2_Get", AdapterIndex,
+                           gpu(context, AdapterIndex, GpuLevels->Record())) != kAdlOk)
+    return false;
   GpuLevelCount = GpuLevels->LeadingNonZero();
 
   MemoryLevels = std::make_unique<TPerformanceLevels>(levels, kAdlLevelsDefault);
   auto memory = Adl->Entry<AdlEntry::ADL2_OverdriveN_MemoryClocksX2_Get>();
-  if (!memory || memory(context, AdapterIndex, MemoryLevels->Record()) != kAdlOk) return false;
+  if (!memory || Adl->Checked("ADL2_OverdriveN_MemoryClocksX2_Get", AdapterIndex,
+                              memory(context, AdapterIndex, MemoryLevels->Record())) != kAdlOk)
+    return false;
   MemoryLevelCount = MemoryLevels->LeadingNonZero();
 
   auto thermal = Adl->Entry<AdlEntry::ADL2_Overdrive5_ThermalDevices_Enum>();

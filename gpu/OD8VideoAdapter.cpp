@@ -79,11 +79,13 @@ void TOD8VideoAdapter::ReadInitSettings() {
     int capabilities = 0;
     int count = kAdlOd8Features;
     ADLOD8SingleInitSetting* features = nullptr;
-    const int result = list(context, AdapterIndex, &capabilities, &count, &features);
+    const int result = Adl->Checked("ADL2_Overdrive8_Init_SettingX2_Get", AdapterIndex,
+                                    list(context, AdapterIndex, &capabilities, &count, &features));
     if (TakeList(result, count, features, InitSettings.Features, InitSettings.Count))
       InitSettings.OverdriveCapabilities = capabilities;
   } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_Setting_Get>()) {
-    if (record(context, AdapterIndex, &InitSettings) != kAdlOk)
+    if (Adl->Checked("ADL2_Overdrive8_Init_Setting_Get", AdapterIndex,
+                     record(context, AdapterIndex, &InitSettings)) != kAdlOk)
       InitSettings = Empty<ADLOD8InitSetting>();
     InitSettings.Count = FeatureCount(InitSettings.Count);
   }

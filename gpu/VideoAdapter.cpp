@@ -254,7 +254,8 @@ bool IVideoAdapter::I2CTransfer(uint8_t address, uint8_t offset, uint8_t* buffer
   request.Speed = kAdlI2cSpeedKHz;
   request.DataSize = size;
   request.Data = reinterpret_cast<char*>(buffer);
-  return transfer(Adl->GetContext(), AdapterIndex, &request) == kAdlOk;
+  return Adl->Checked("ADL2_Display_WriteAndReadI2C", AdapterIndex,
+                      transfer(Adl->GetContext(), AdapterIndex, &request)) == kAdlOk;
 }
 
 bool IVideoAdapter::I2CReadLine(uint8_t address, uint8_t offset, uint8_t* buffer, int32_t size,

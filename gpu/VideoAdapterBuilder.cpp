@@ -1,13 +1,17 @@
 #include "gpu/VideoAdapterBuilder.h"
 
+#include <set>
+#include <string>
+
 #include "gpu/OD7VideoAdapter.h"
 #include "gpu/OD8VideoAdapter.h"
+#include "support/DebugConsole.h"
 
 namespace brumel {
 
 namespace {
 
-constexpr uint16_t kRed = 12;
+constexpr uint16_t kRed = kLogBad;
 
 // Identity of the physical adapter behind a library entry: its PCI location.
 uint32_t LocationKey(const AdapterInfo& info) {
@@ -20,6 +24,32 @@ uint32_t LocationKey(const AdapterInfo& info) {
 int32_t DefaultOf(IVideoAdapter& adapter, _ADL_SETTING_ID id) {
   const ADL_ODRange* range = adapter.GetSettingRange(id);
   return range ? TruncToInt32OrUnset(range->Default) : -1;
+}
+
+// "1, 2 and 3" of a set of numbers.
+std::string NumberList(const std::set<int>& numbers) {
+  std::string text;
+  size_t i = 0;
+  for (int v : numbers) {
+    if (i > 0) text += i + 1 == numbers.size() ? " and " : ", ";
+    text += std::to_string(v);
+    ++i;
+  }
+  return text;
+}
+
+std::string NoOverdriveReason(const std::string& file, int32_t listed,
+                              const std::set<int>& generations, const std::set<int>& results) {
+  std::string text =
+      "The display library " + file +
+      " reports no adapter with overdrive support (generation 7 or 8): " + std::to_string(listed) +
+      (listed == 1 ? " adapter" : " adapters") + " listed";
+  if (!generations.empty()) {
+    text += (generations.size() == 1 ? ", generation " : ", generations ") +
+            NumberList(generations) + " reported";
+  }
+  if (!results.empty()) text += ", ADL2_Overdrive_Caps answered " + NumberList(results);
+  return text;
 }
 
 }  // namespace
@@ -37,15 +67,29 @@ TVideoAdapterBuilder::~TVideoAdapterBuilder() {
 }
 
 void TVideoAdapterBuilder::Enumerate(TADL* adl) {
-  if (!adl || !adl->IsReady()) return;
+  if (!adl) {
+    Reason = "The display library could not be set up";
+    return;
+  }
+  if (!adl->IsReady()) {
+    Reason = adl->NotReadyReason();
+    return;
+  }
   auto caps = adl->Entry<AdlEntry::ADL2_Overdrive_Caps>();
-  if (!caps) return;
+  if (!caps) {
+    Reason = "The display library " + adl->GetLibraryFile() +
+             " lacks the entry point ADL2_Overdrive_Caps";
+    return;
+  }
   auto active = adl->Entry<AdlEntry::ADL2_Adapter_Active_Get>();
   const AdapterInfo* table = adl->GetAdapterTable();
 
   TAdapterRegInfos registrations;
   uint32_t lastKey = 0xFFFFFFFFu;
   bool haveLast = false;
+  // What the adapters that were not kept said, for the reason when none is.
+  std::set<int> otherGenerations;
+  std::set<int> capsResults;
   for (int32_t i = 0; i < adl->GetNumberOfAdapters(); ++i) {
     if (active) {
       int isActive = 0;
@@ -54,7 +98,12 @@ void TVideoAdapterBuilder::Enumerate(TADL* adl) {
     int supported = 0;
     int enabled = 0;
     int version = 0;
-    if (caps(adl->GetContext(), i, &supported, &enabled, &version) != kAdlOk) continue;
+    const int capsResult = adl->Checked("ADL2_Overdrive_Caps", i,
+                                        caps(adl->GetContext(), i, &supported, &enabled, &version));
+    if (capsResult != kAdlOk) {
+      capsResults.insert(capsResult);
+      continue;
+    }
     const uint32_t key = LocationKey(table[i]);
 
     std::unique_ptr<IVideoAdapter> adapter;
@@ -63,6 +112,7 @@ void TVideoAdapterBuilder::Enumerate(TADL* adl) {
     } else if (version == 8) {
       adapter = std::make_unique<TOD8VideoAdapter>(adl, i);
     } else {
+      otherGenerations.insert(version);
       continue;
     }
     IVideoAdapter* object = adapter.get();
@@ -84,6 +134,9 @@ void TVideoAdapterBuilder::Enumerate(TADL* adl) {
   if (!UniqueAdapters.empty()) {
     ActiveIndex = 0;
     Ready = true;
+  } else {
+    Reason = NoOverdriveReason(adl->GetLibraryFile(), adl->GetNumberOfAdapters(), otherGenerations,
+                               capsResults);
   }
   if (!registrations.empty()) RecordAdapters(registrations);
 }

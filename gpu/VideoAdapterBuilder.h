@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "config/AdapterRegInfo.h"
@@ -40,6 +41,13 @@ class TVideoAdapterBuilder {
   // Null when no adapter is active.
   IVideoAdapter* GetActiveAdapter() const;
 
+  // Why no adapter was kept, said for the operator (empty when one was): what the display
+  // library lacked or answered. Another source of adapters (one that lists the machine's cards
+  // without the display library) gives its own reason in its place; the connection step prints
+  // whatever stands here after its "no adapter" message.
+  const std::string& NoAdapterReason() const { return Reason; }
+  void SetNoAdapterReason(std::string reason) { Reason = std::move(reason); }
+
  private:
   void Enumerate(TADL* adl);
   void RecordAdapters(const TAdapterRegInfos& registrations);
@@ -50,6 +58,7 @@ class TVideoAdapterBuilder {
   int32_t ActiveIndex = -1;
   TConfig* Config = nullptr;
   TADL* Adl = nullptr;
+  std::string Reason;
 };
 
 // The process-wide instance slot. The first call creates the instance (which enumerates);

@@ -6,6 +6,7 @@
 
 #include "platform/Console.h"
 #include "platform/Time.h"
+#include "support/DebugConsole.h"
 
 namespace brumel {
 
@@ -28,6 +29,35 @@ constexpr unsigned kRetryPauseMs = 10;
 uint32_t GetLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The query a command code belongs to, for the diagnostic log.
+std::string CommandName(uint16_t command) {
+  switch (command) {
+    case kCmdReadConfig:
+      return "ReadConfig (A2)";
+    case kCmdSyncPacketNumber:
+      return "SyncPacketNumber (A4)";
+    case kCmdReadRomState:
+      return "ReadRomState (A5)";
+    case kCmdGetVersion:
+      return "GetVersion (A6)";
+    case kCmdGetRelease:
+      return "GetRelease (A7)";
+    case kCmdGetHardwareVersion:
+      return "GetHardwareVersion (A8)";
+    case kCmdGetFeature:
+      return "GetFeature (A9)";
+    case kCmdGetDeviceID:
+      return "GetDeviceID (B1)";
+    case kCmdGetFlashMode:
+      return "GetFlashMode (CA)";
+    default:
+      break;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "command %04X", unsigned{command});
+  return text;
 }
 
 void Say(const char* text) {
@@ -126,6 +156,7 @@ bool ISPLdCMD::WritePacket(uint32_t command, const void* payload, uint32_t lengt
   BuildRequestPacket(packet, static_cast<uint16_t>(command), PacketNumber, payload, length,
                      HeaderOffset);
   LastChecksum = ChecksumOf(packet);
+  LastCommand = static_cast<uint16_t>(command);
 
   bool sent = false;
   switch (Interface) {
@@ -193,7 +224,15 @@ bool ISPLdCMD::ReadPacket(void* out, uint32_t length, uint32_t timeoutMs, bool c
       const size_t room = received - 2 * HeaderOffset;
       const size_t n = length < room ? length : room;
       if (out && n > 0) std::memcpy(out, packet + 2 * HeaderOffset, n);
+      ++AcceptedReplies;
       return true;
+    }
+    if (DebugLogRequested()) {
+      ToolLog("ISP reply",
+              CommandName(LastCommand) + " rejected: " +
+                  RejectedReplyReason(packet, received, HeaderOffset, LastChecksum, PacketNumber,
+                                      checkNumber),
+              kLogBad);
     }
     // A controller under the fallback id may still be answering earlier requests: keep reading
     // until the matching reply comes or the time is up.
@@ -295,10 +334,11 @@ bool ISPLdCMD::ReadReply(uint8_t* out, uint32_t* length) {
   return false;
 }
 
-void ISPLdCMD::SendAndRead(const uint8_t* report, uint8_t* out, uint32_t* length) {
-  if (Interface != kUsbHid) return;
-  SendCommand(report);
+bool ISPLdCMD::SendAndRead(const uint8_t* report, uint8_t* out, uint32_t* length) {
+  if (Interface != kUsbHid) return false;
+  const bool sent = SendCommand(report);
   ReadReply(out, length);
+  return sent;
 }
 
 }  // namespace brumel

@@ -81,11 +81,14 @@ class ISPLdCMD {
   // byte i lands at out[i + 1]); out must hold 64 bytes. length: 64 on success, 0 when the read
   // failed; left alone when the link is not USB HID.
   bool ReadReply(uint8_t* out, uint32_t* length);
-  // SendCommand, then ReadReply even when the send failed.
-  void SendAndRead(const uint8_t* report, uint8_t* out, uint32_t* length);
+  // SendCommand, then ReadReply even when the send failed. True when the report was sent.
+  bool SendAndRead(const uint8_t* report, uint8_t* out, uint32_t* length);
 
   // Sleeps ms only on the GPU I2C link.
   void PauseIfI2C(unsigned ms) const;
+
+  // Replies accepted since the channel was made: a query answered by the controller adds one.
+  uint32_t GetAcceptedReplies() const { return AcceptedReplies; }
 
   int GetInterface() const { return Interface; }
   bool IsConnected() const { return Connected; }
@@ -113,6 +116,8 @@ class ISPLdCMD {
   uint8_t Buffer[kReportBytes] = {};  // report id 0, then the 64 packet bytes
   uint32_t PacketNumber = 18;
   uint16_t LastChecksum = 0;
+  uint16_t LastCommand = 0;  // of the last request sent, for the diagnostic log
+  uint32_t AcceptedReplies = 0;
   int Interface = kNoLink;
   uint32_t OpenedProductId = 0;
   std::string PortName;

@@ -1,5 +1,6 @@
 #include "isp/IspPacket.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace brumel {
@@ -44,6 +45,28 @@ bool AcceptReply(const uint8_t* packet, size_t received, unsigned headerOffset,
     return false;
   }
   return GetLe16(packet) == lastChecksum;
+}
+
+std::string RejectedReplyReason(const uint8_t* packet, size_t received, unsigned headerOffset,
+                                uint16_t lastChecksum, uint32_t packetNumber, bool checkNumber) {
+  char text[96];
+  if (received < 2u * headerOffset) {
+    std::snprintf(text, sizeof text, "short: %zu bytes, at least %u expected", received,
+                  2u * headerOffset);
+    return text;
+  }
+  const auto expectedNumber = static_cast<uint16_t>((packetNumber - 1) & 0xFFFF);
+  if (checkNumber && GetLe16(packet + headerOffset) != expectedNumber) {
+    std::snprintf(text, sizeof text, "packet number echo 0x%04X, 0x%04X expected",
+                  unsigned{GetLe16(packet + headerOffset)}, unsigned{expectedNumber});
+    return text;
+  }
+  if (GetLe16(packet) != lastChecksum) {
+    std::snprintf(text, sizeof text, "checksum echo 0x%04X, 0x%04X expected",
+                  unsigned{GetLe16(packet)}, unsigned{lastChecksum});
+    return text;
+  }
+  return std::string();
 }
 
 }  // namespace brumel

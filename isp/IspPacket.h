@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace brumel {
 
@@ -32,5 +33,9 @@ uint16_t ChecksumOf(const uint8_t* packet);
 // counter passes 65536.
 bool AcceptReply(const uint8_t* packet, size_t received, unsigned headerOffset,
                  uint16_t lastChecksum, uint32_t packetNumber, bool checkNumber);
+// Why AcceptReply refuses such a reply, in words: too short, the packet-number echo or the
+// checksum echo against what was expected. Empty when it accepts it.
+std::string RejectedReplyReason(const uint8_t* packet, size_t received, unsigned headerOffset,
+                                uint16_t lastChecksum, uint32_t packetNumber, bool checkNumber);
 
 }  // namespace brumel

@@ -62,25 +62,28 @@ int SingleButtonIndex(uint8_t bits) {
   return -1;
 }
 
-void SendLedReport(const LedReport& report) {
+bool SendLedReport(const LedReport& report) {
   ISPLdCMD* channel = ControllerChannel();
-  if (!channel) return;
+  if (!channel) return false;
   uint8_t scratch[kLedReportBytes] = {};
   uint32_t length = sizeof scratch;
-  channel->SendAndRead(report.data(), scratch, &length);
+  return channel->SendAndRead(report.data(), scratch, &length);
 }
 
 bool SendModePackets(uint8_t mode, uint8_t red, uint8_t green, uint8_t blue, uint8_t param,
-                     uint8_t allZones) {
+                     uint8_t allZones, int* reportsSent) {
   const LightingMode m{mode, red, green, blue, param};
+  int sent = 0;
   if (allZones != 0) {
-    SendLedReport(LightingModeReport(ModeForm::kAllZones, m));
-    return true;
+    sent += SendLedReport(LightingModeReport(ModeForm::kAllZones, m)) ? 1 : 0;
+  } else {
+    for (int zone = 0; zone < kZoneCount; ++zone) {
+      sent +=
+          SendLedReport(LightingModeReport(ModeForm::kZone, m, static_cast<uint8_t>(zone))) ? 1 : 0;
+    }
   }
-  for (int zone = 0; zone < kZoneCount; ++zone) {
-    SendLedReport(LightingModeReport(ModeForm::kZone, m, static_cast<uint8_t>(zone)));
-  }
-  return true;
+  if (reportsSent) *reportsSent = sent;
+  return sent == ModeReportCount(allZones);
 }
 
 }  // namespace brumel

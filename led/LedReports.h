@@ -61,12 +61,15 @@ inline uint8_t ButtonBitsOf(const LedReport& reply) { return reply[8]; }
 int SingleButtonIndex(uint8_t bits);
 
 // Sends one report through ControllerChannel with its send-and-read exchange; the reply is
-// read into a scratch buffer and dropped. Nothing is sent while there is no channel.
-void SendLedReport(const LedReport& report);
+// read into a scratch buffer and dropped. Nothing is sent while there is no channel. True when
+// the controller took the report (the send succeeded).
+bool SendLedReport(const LedReport& report);
 
 // A lighting mode: one all-zones report when allZones is not 0, else one report per zone 0-7
-// in order. Always true; a failed exchange does not stop the remaining reports.
+// in order. A failed exchange does not stop the remaining reports. True when every report was
+// sent; reportsSent (may be null) gets how many were, of ModeReportCount(allZones).
 bool SendModePackets(uint8_t mode, uint8_t red, uint8_t green, uint8_t blue, uint8_t param,
-                     uint8_t allZones);
+                     uint8_t allZones, int* reportsSent = nullptr);
+inline int ModeReportCount(uint8_t allZones) { return allZones != 0 ? 1 : kZoneCount; }
 
 }  // namespace brumel

@@ -8,7 +8,6 @@
 #include "isp/ISPLdCMD.h"
 #include "led/Random.h"
 #include "platform/Console.h"
-#include "platform/Time.h"
 #include "support/Console.h"
 
 namespace brumel {
@@ -126,20 +125,39 @@ constexpr int kDrawLimit = 100000;
 constexpr uint8_t kNoButtonChannel = 0xFF;
 constexpr unsigned kPollIntervalMs = 1000;
 constexpr int kPlainAttr = 7;
+constexpr int kRetryAttr = 192;
 
 std::function<int()> g_keySource;
-std::function<void(unsigned)> g_pollWait;
+std::function<int(unsigned)> g_pollWait;
 std::function<uint32_t()> g_seedSource;
+std::function<bool(const LedReport&)> g_ledSink;
+// A colour prompt was printed and its line is not ended yet.
+bool g_promptOpen = false;
 
 int ReadKey() { return g_keySource ? g_keySource() : plat::ConsoleReadKey(); }
-void PollWait(unsigned ms) {
-  if (g_pollWait) {
-    g_pollWait(ms);
-  } else {
-    plat::SleepMs(ms);
-  }
-}
+// Waits the time between polls; a key pressed meanwhile ends the wait and is given back.
+int PollWait(unsigned ms) { return g_pollWait ? g_pollWait(ms) : plat::ConsoleWaitKey(ms); }
 uint32_t RoundSeed() { return g_seedSource ? g_seedSource() : TimeAndProcessSeed(); }
+
+bool SendTestReport(const LedReport& report) {
+  return g_ledSink ? g_ledSink(report) : SendLedReport(report);
+}
+
+// Presses can only be reported, and colours only lit, over an open USB link.
+bool UsbLinkUsable() {
+  const ISPLdCMD* channel = ControllerChannel();
+  return channel && channel->GetInterface() == ISPLdCMD::kUsbHid && channel->IsConnected();
+}
+
+bool ColourLinkUsable(int32_t interface) {
+  return interface == 0 && (g_ledSink || UsbLinkUsable());
+}
+
+void SayNoController(bool colourTest) {
+  TConsole::SetTextAttr(kVerdictFailAttr);
+  std::printf("No controller answers: the %s test cannot run\n", colourTest ? "colour" : "button");
+  TConsole::SetTextAttr(kPlainAttr);
+}
 
 bool Full(const std::array<int32_t, 4>& slots) {
   for (int32_t v : slots)
@@ -184,6 +202,8 @@ std::array<int32_t, 4> TVireon::Colors{-1, -1, -1, -1};
 std::map<int32_t, int32_t> TVireon::ColorToDigit;
 int32_t TVireon::LastInterface = 0;
 int32_t TVireon::ButtonIndex = 0;
+TRoundEnd TVireon::LastRoundEnd = TRoundEnd::Failed;
+std::string TVireon::LastAsked;
 
 const std::array<Glyph, 10> TVireon::DigitGlyphs = kDigitGlyphs;
 const std::array<Glyph, kButtonCount> TVireon::ButtonGlyphs{
@@ -191,6 +211,7 @@ const std::array<Glyph, kButtonCount> TVireon::ButtonGlyphs{
 const std::array<const char*, kButtonCount> TVireon::ButtonNames{
     kButtonNames[0], kButtonNames[1], kButtonNames[2], kButtonNames[3], kButtonNames[4]};
 const std::array<uint16_t, kColorCount> TVireon::TileAttributes{206, 160, 158, 240};
+const std::array<const char*, kColorCount> TVireon::ColorNames{"red", "green", "blue", "white"};
 const std::array<std::array<uint8_t, 3>, kColorCount> TVireon::LedColors{{
     {0xFF, 0x00, 0x00},
     {0x00, 0xFF, 0x00},
@@ -210,8 +231,11 @@ TVireon* GetVireon() {
 }
 
 void TVireon::SetKeySource(std::function<int()> source) { g_keySource = std::move(source); }
-void TVireon::SetPollWait(std::function<void(unsigned)> wait) { g_pollWait = std::move(wait); }
+void TVireon::SetPollWait(std::function<int(unsigned)> wait) { g_pollWait = std::move(wait); }
 void TVireon::SetSeedSource(std::function<uint32_t()> seed) { g_seedSource = std::move(seed); }
+void TVireon::SetLedSink(std::function<bool(const LedReport&)> sink) {
+  g_ledSink = std::move(sink);
+}
 
 void TVireon::ResetState() {
   TestedColors = 0;
@@ -220,6 +244,9 @@ void TVireon::ResetState() {
   ColorToDigit.clear();
   LastInterface = 0;
   ButtonIndex = 0;
+  LastRoundEnd = TRoundEnd::Failed;
+  LastAsked.clear();
+  g_promptOpen = false;
 }
 
 void TVireon::MakeColorCode() {
@@ -250,6 +277,12 @@ void TVireon::MakeColorCode() {
 
 bool TVireon::ColorTest(int32_t interface, int32_t tries) {
   LastInterface = interface;
+  LastRoundEnd = TRoundEnd::Failed;
+  LastAsked.clear();
+  // A round starts on a cleared screen: an earlier round's prompt line is gone with it.
+  g_promptOpen = false;
+  // Tiles without a lit LED would let a guess pass: without a link the round ends before them.
+  if (!CanRun(true, interface)) return false;
   Digits.fill(-1);
   Colors.fill(-1);
   MakeColorCode();
@@ -258,41 +291,87 @@ bool TVireon::ColorTest(int32_t interface, int32_t tries) {
     const int32_t colour = Colors[slot];
     if (colour < 0 || (TestedColors & (1u << colour)) != 0) continue;
     TestedColors = static_cast<uint8_t>(TestedColors | (1u << colour));
-    if (interface == 0) {
-      const auto& led = LedColors[static_cast<size_t>(colour)];
-      SetLedColor(led[0], led[1], led[2]);
+    LastAsked = ColorNames[static_cast<size_t>(colour)];
+    const auto& led = LedColors[static_cast<size_t>(colour)];
+    // A round passes only when its colour was lit: a controller that went away fails it here.
+    if (!SetLedColor(led[0], led[1], led[2])) {
+      SayNoController(true);
+      LastRoundEnd = TRoundEnd::NoController;
+      return false;
     }
     for (int32_t used = 1; used <= tries; ++used) {
       std::printf("Please enter COLOR CODE: ");
+      g_promptOpen = true;
       const int key = ReadKey();  // -1 at end of input: a wrong key
-      if (key - '0' == Digits[slot]) return true;
-      TConsole::SetTextAttr(192);
+      if (key == kEscapeKey) {
+        LastRoundEnd = TRoundEnd::Aborted;
+        return false;
+      }
+      if (key - '0' == Digits[slot]) {
+        LastRoundEnd = TRoundEnd::Passed;
+        return true;
+      }
+      TConsole::SetTextAttr(kRetryAttr);
       std::printf("PLEASE TRY AGAIN (Remaining: %d)\n", tries - used);
-      TConsole::SetTextAttr(7);
+      TConsole::SetTextAttr(kPlainAttr);
+      g_promptOpen = false;
     }
     return false;
   }
   return false;
 }
 
-// SendLedReport sends nothing while there is no channel.
-void TVireon::SetLedColor(uint8_t red, uint8_t green, uint8_t blue) {
-  SendLedReport(TestControlReport(TestAction::kSetColour, red, green, blue));
+bool TVireon::CanRun(bool colourTest, int32_t interface) {
+  const bool usable = colourTest ? ColourLinkUsable(interface) : UsbLinkUsable();
+  if (!usable) {
+    SayNoController(colourTest);
+    LastRoundEnd = TRoundEnd::NoController;
+    LastAsked.clear();
+  }
+  return usable;
 }
 
-void TVireon::EndTest() { SendLedReport(TestControlReport(TestAction::kEndTest)); }
+void TVireon::EndPromptLine() {
+  if (!g_promptOpen) return;
+  std::printf("\n");
+  g_promptOpen = false;
+}
 
-void TVireon::EnterButtonMode() { SendLedReport(TestControlReport(TestAction::kEnterButtonTest)); }
+void TVireon::PrintVerdict(bool colourTest, int32_t round, int32_t rounds, bool passed) {
+  EndPromptLine();
+  const char* test = colourTest ? "Colour test" : "Button test";
+  if (passed) {
+    TConsole::SetTextAttr(kVerdictPassAttr);
+    std::printf("%s: PASS\n", test);
+    TConsole::SetTextAttr(kPlainAttr);
+    return;
+  }
+  const bool aborted = LastRoundEnd == TRoundEnd::Aborted;
+  std::string why;
+  if (aborted) why = "Esc";
+  if (!LastAsked.empty()) why += (why.empty() ? "" : "; ") + ("asked for " + LastAsked);
+  if (LastRoundEnd == TRoundEnd::NoController) {
+    why += (why.empty() ? "" : "; ") + std::string("no controller answers");
+  }
+  TConsole::SetTextAttr(kVerdictFailAttr);
+  std::printf("%s: %s in round %d of %d", test, aborted ? "ABORTED" : "FAIL", round, rounds);
+  if (!why.empty()) std::printf(" (%s)", why.c_str());
+  std::printf("\n");
+  TConsole::SetTextAttr(kPlainAttr);
+}
 
-void TVireon::ClearButton() { SendLedReport(ClearButtonReport()); }
+// SendLedReport sends nothing while there is no channel.
+bool TVireon::SetLedColor(uint8_t red, uint8_t green, uint8_t blue) {
+  return SendTestReport(TestControlReport(TestAction::kSetColour, red, green, blue));
+}
+
+void TVireon::EndTest() { SendTestReport(TestControlReport(TestAction::kEndTest)); }
+
+void TVireon::EnterButtonMode() { SendTestReport(TestControlReport(TestAction::kEnterButtonTest)); }
+
+void TVireon::ClearButton() { SendTestReport(ClearButtonReport()); }
 
 namespace {
-
-// Presses can only be reported over an open USB link.
-bool ButtonLinkUsable() {
-  const ISPLdCMD* channel = ControllerChannel();
-  return channel && channel->GetInterface() == ISPLdCMD::kUsbHid && channel->IsConnected();
-}
 
 struct Poll {
   bool sent = false;  // the controller took the request
@@ -311,45 +390,45 @@ Poll PollOnce(ISPLdCMD& channel) {
   return poll;
 }
 
-void SayNoController() {
-  TConsole::SetTextAttr(12);
-  std::printf("No controller answers: the button test cannot run\n");
-  TConsole::SetTextAttr(7);
-}
-
 }  // namespace
 
 uint8_t TVireon::PollButtons() {
   // Without an open USB link no press can ever be reported; such a poll reads as every button
   // at once, as without a channel.
-  if (!ButtonLinkUsable()) return kNoButtonChannel;
+  if (!UsbLinkUsable()) return kNoButtonChannel;
   return PollOnce(*ControllerChannel()).bits;
 }
 
 bool TVireon::ButtonTest(int32_t interface, int32_t tries) {
   LastInterface = interface;
+  LastRoundEnd = TRoundEnd::Failed;
   EnterButtonMode();
   const size_t asked = static_cast<size_t>(ButtonIndex);
+  LastAsked = std::string("button [ ") + ButtonNames[asked] + " ]";
 
   TConsole::SetTextAttr(224);
   for (const char* row : ButtonGlyphs[asked]) std::printf("%s\n", row);
   std::printf("\n");
   TConsole::SetTextAttr(240);
   std::printf("Please press button [ %s ]\n", ButtonNames[asked]);
-  TConsole::SetTextAttr(7);
+  TConsole::SetTextAttr(kPlainAttr);
 
   bool passed = false;
   int32_t left = tries;
   // Without a link no press can ever come: the round ends at once, and says why rather than
   // counting polls against the operator.
-  const bool linkUsable = ButtonLinkUsable();
-  if (!linkUsable) SayNoController();
+  const bool linkUsable = UsbLinkUsable();
+  if (!linkUsable) {
+    SayNoController(false);
+    LastRoundEnd = TRoundEnd::NoController;
+  }
   while (linkUsable) {
     const Poll poll = PollOnce(*ControllerChannel());
     // A controller that takes no request any more (unplugged) can never report a press: the
     // round ends as without a link. One that takes requests but stays silent is polled on.
     if (!poll.sent) {
-      SayNoController();
+      SayNoController(false);
+      LastRoundEnd = TRoundEnd::NoController;
       break;
     }
     const uint8_t bits = poll.bits;
@@ -357,15 +436,20 @@ bool TVireon::ButtonTest(int32_t interface, int32_t tries) {
       if (bits == (1u << asked)) {
         ClearButton();
         passed = true;
+        LastRoundEnd = TRoundEnd::Passed;
         break;
       }
-      TConsole::SetTextAttr(192);
+      TConsole::SetTextAttr(kRetryAttr);
       std::printf("PLEASE TRY AGAIN (Remaining: %d)\n", left - 1);
-      TConsole::SetTextAttr(7);
+      TConsole::SetTextAttr(kPlainAttr);
       ClearButton();
       if (--left <= 0) break;
     }
-    PollWait(kPollIntervalMs);
+    // The operator may leave the test between polls; every other key is ignored.
+    if (PollWait(kPollIntervalMs) == kEscapeKey) {
+      LastRoundEnd = TRoundEnd::Aborted;
+      break;
+    }
   }
 
   ButtonIndex = ButtonIndex >= kButtonCount - 1 ? 0 : ButtonIndex + 1;

@@ -29,13 +29,16 @@ void ConsoleSetCursorVisible(bool visible);
 void ConsoleSetInputRestricted(bool restricted);
 // false: the console control events that would interrupt or pause a job are swallowed (Ctrl+C,
 // Ctrl+Break; on Linux SIGINT, SIGQUIT, SIGTSTP), those that end the process anyway (Windows:
-// close, logoff, shutdown) or ask for its end (Linux: SIGTERM, SIGHUP) end the run in order
-// through the end handler, and the window's Close item is greyed. true: as before.
+// close, logoff, shutdown) end the run in order through the end handler, and the window's
+// Close item is greyed. true: as before. (On Linux SIGTERM and SIGHUP, which ask for the end,
+// end the run in order from the moment an end handler is set; see ConsoleSetEndHandler.)
 void ConsoleSetCloseEnabled(bool enabled);
 // How the run ends in order when it is ended from outside (see ConsoleSetCloseEnabled). The
 // handler runs on a thread of its own while the main thread is wherever it was; it restores the
 // console, removes the run's files, releases its locks and ends the process through
-// EndProcessNow. Without a handler such an event ends the process with exit code 1.
+// EndProcessNow. Without a handler such an event ends the process with exit code 1. On Linux,
+// setting the first handler makes SIGTERM and SIGHUP end the run through it at any time, from
+// then until the process ends.
 using ConsoleEndHandler = void (*)();
 void ConsoleSetEndHandler(ConsoleEndHandler handler);
 // Ends the process at once with exitCode: no exit handlers, no destructors of static objects
@@ -52,5 +55,9 @@ void ConsolePause();
 // whatever else is pending once the key is taken is dropped. Input that is not a keyboard (a
 // pipe, a file) is read as a stream, one byte per key, nothing dropped.
 int ConsoleReadKey();
+// Waits at most timeoutMs for a key and takes it as ConsoleReadKey does; -1 when none came in
+// that time. At the end of the input (a pipe or file that has nothing more) it waits the whole
+// time and gives -1, so a caller that polls keeps its pace.
+int ConsoleWaitKey(unsigned timeoutMs);
 
 }  // namespace plat

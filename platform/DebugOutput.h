@@ -1,5 +1,7 @@
-// The output of the diagnostic log: a console the process asks for, written in colours given
-// as Windows console text attributes.
+// The output of the diagnostic log: the process's standard error (a console the process asks
+// for only when it has no standard error at all), written in colours given as Windows console
+// text attributes. The tool's own output on standard output stays as it is, so a script can
+// capture the log on its own (2>).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,9 +12,9 @@ using DebugHandle = intptr_t;
 inline constexpr DebugHandle kNoDebugHandle = 0;
 inline constexpr DebugHandle kInvalidDebugHandle = -1;
 
-// Asks for a console of the process's own (ignored when it already has one) and returns the
-// standard output handle: kNoDebugHandle or kInvalidDebugHandle when there is none.
-// ownsConsole tells whether the console was created here.
+// Returns the standard error handle; only when the process has none, asks for a console of its
+// own first (Windows). kNoDebugHandle or kInvalidDebugHandle when there is none. ownsConsole
+// tells whether a console was created here.
 DebugHandle OpenDebugOutput(bool& ownsConsole);
 // Gives back what OpenDebugOutput handed out; a console the process already had stays.
 void CloseDebugOutput(DebugHandle output, bool ownsConsole);

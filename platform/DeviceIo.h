@@ -36,6 +36,8 @@ class DeviceIo {
                        void* out, uint32_t outSize, uint32_t& returned) = 0;
   // Closes the device; kInvalidDevice is ignored.
   virtual void Close(DeviceHandle device) = 0;
+  // The system's code for the last Open that failed; 0 when it is not known.
+  virtual uint32_t LastOpenError() const { return 0; }
 };
 
 // The running system's devices.

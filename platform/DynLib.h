@@ -39,6 +39,9 @@ LibHandle LoadLibraryBySearch(const char* name);
 // folder (the tool runs elevated): on Windows from the system folder only, on Linux through
 // the system's search. Null when it does not load.
 LibHandle LoadSystemLibrary(const char* name);
+// What the system said about the last library that did not load, for a diagnostic line (Linux:
+// the dynamic loader's message; Windows: the error code). Read it right after the failure.
+std::string LibraryLoadError();
 // The entry point, or null when the library is null or lacks it.
 void* LookupEntry(LibHandle lib, const char* name);
 void FreeRuntimeLibrary(LibHandle lib);

@@ -20,6 +20,13 @@ HidHandle InvalidHidHandle();
 
 enum class HidAccess { Read, Write, ReadWrite };
 
+// A present HID device: its path and its USB ids.
+struct HidDeviceInfo {
+  std::string path;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+};
+
 // One user's binding to the HID library, with the completion events of its reads and writes.
 // One thread at a time uses an object.
 class HidLibrary {
@@ -29,9 +36,15 @@ class HidLibrary {
   HidLibrary(const HidLibrary&) = delete;
   HidLibrary& operator=(const HidLibrary&) = delete;
 
+  // Whether the library loaded with every entry point this layer needs.
+  bool Available() const;
+  // Every present HID device, in enumeration order, each path once. False (the list empty) when
+  // the devices could not be listed: library or entry point missing, no device set, out of
+  // memory.
+  bool ListDevices(std::vector<HidDeviceInfo>& devices);
   // Paths of the present HID devices whose vendor id is vendorId and whose product id is one of
   // productIds, in enumeration order, each path once. False (paths empty) when the devices could
-  // not be listed: library or entry point missing, no device set, out of memory.
+  // not be listed.
   bool FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
                    std::vector<std::string>& paths);
 
@@ -58,7 +71,18 @@ class HidLibrary {
   // Closes the handle. Invalid handles are ignored.
   void Close(HidHandle handle);
 
+  // The system's code for the last Open, Read or Write of this object that failed (Linux: errno;
+  // Windows: GetLastError), HidTimeoutError() for a read or write whose time ran out, 0 when
+  // the system did not say.
+  int LastError() const { return lastError_; }
+  // The HID library's own words on that failure where it has any (hidapi's hid_error).
+  const std::string& LastErrorText() const { return lastErrorText_; }
+
  private:
+  void Failed(int error, HidHandle handle = nullptr);
+  int lastError_ = 0;
+  std::string lastErrorText_;
+
 #ifdef _WIN32
   void* readEvent_ = nullptr;  // manual-reset completion events
   void* writeEvent_ = nullptr;
@@ -66,5 +90,17 @@ class HidLibrary {
   void* flushQueue_ = nullptr;  // its HidD_FlushQueue
 #endif
 };
+
+// The HID library's file name: "hid.dll" (Windows), "libhidapi-hidraw.so.0" (Linux).
+const char* HidLibraryName();
+// The code of a transfer that ended because its time ran out.
+int HidTimeoutError();
+
+// One line for the operator on a device that was found but would not open: the device's path
+// and the system's reason, with what to do where the reason says. Linux: permission denied
+// points to the udev rule described in the README; a busy device says another program holds it.
+std::string DescribeHidOpenFailure(const std::string& path, int error);
+// A system error code in words, the code included ("Permission denied (error 13)").
+std::string DescribeSystemError(int error);
 
 }  // namespace plat

@@ -1,6 +1,7 @@
 // A lock that only one process of the machine can hold at a time, named after a GUID.
 // Windows: the named mutex "Global\\<guid>". Linux: flock on a lock file named after the GUID.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,12 +19,13 @@ class InstanceLock {
   void Release();
   // The process that holds the lock, where the system tells it; 0 when free or unknown.
   uint32_t Holder() const { return NamedMutexHolder(name_); }
-  bool Owned() const { return owned_; }
+  // May be asked from another thread (the end of a run that is ended while it waits).
+  bool Owned() const { return owned_.load(); }
 
  private:
   std::string name_;
   NamedMutex mutex_;
-  bool owned_ = false;
+  std::atomic<bool> owned_{false};
 };
 
 }  // namespace plat

@@ -38,7 +38,14 @@ class ServiceControl {
   virtual bool Remove(ServiceHandle service) = 0;
   // Closes a manager or service handle; null is ignored.
   virtual void Close(ServiceHandle handle) = 0;
+  // The system's code for the last call of this object that failed; 0 when it is not known.
+  virtual uint32_t LastError() const { return 0; }
 };
+
+// Well-known codes of a refused start, as the driver loader names them.
+inline constexpr uint32_t kErrorInvalidImageHash = 577;  // the signature could not be verified
+inline constexpr uint32_t kErrorDriverBlocked = 1275;    // the system blocked the driver
+inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
 
 // The running system's service control manager.
 ServiceControl& SystemServiceControl();

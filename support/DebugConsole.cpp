@@ -1,5 +1,6 @@
 #include "support/DebugConsole.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -64,6 +65,18 @@ void TDebugConsole::LogW(const wchar_t* label, const wchar_t* value, uint16_t co
 TDebugConsole* GetDebugConsole(bool enable) {
   static TDebugConsole* const instance = new TDebugConsole(enable);
   return instance;
+}
+
+bool DebugLogRequested() {
+  const char* value = std::getenv("BRUMEL_DEBUG");
+  return value && std::strcmp(value, "1") == 0;
+}
+
+TDebugConsole* GetToolDebugConsole() { return GetDebugConsole(DebugLogRequested()); }
+
+void ToolLog(const std::string& label, const std::string& value, uint16_t colour) {
+  TDebugConsole* console = GetToolDebugConsole();
+  if (console && console->Enabled) DebugLog(console, label, value, colour);
 }
 
 void DebugLog(TDebugConsole* console, const std::wstring& label, const std::wstring& value,

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/ErrorBox.h"
+#include "support/DebugConsole.h"
 #include "support/OsVersion.h"
 
 namespace brumel {
@@ -55,6 +56,9 @@ TDriverHost TDriverHost::System() {
   host.Files = &plat::SystemDriverFiles();
   host.Devices = &plat::SystemDeviceIo();
   host.ShowError = plat::ShowErrorBox;
+  host.Log = [](const std::string& label, const std::string& value) {
+    ToolLog(label, value, kLogBad);
+  };
   return host;
 }
 
@@ -79,9 +83,28 @@ plat::DeviceHandle TLoadDriver::Fail() {
   return plat::kInvalidDevice;
 }
 
+void TLoadDriver::Note(const std::string& label, const std::string& value) const {
+  if (Host.Log) Host.Log(label, value);
+}
+
+void TLoadDriver::NoteServiceError(const std::string& step) const {
+  const uint32_t error = Host.Services ? Host.Services->LastError() : 0;
+  std::string value = "error " + std::to_string(error);
+  if (error == plat::kErrorInvalidImageHash) {
+    value += ": Windows could not verify the driver's signature";
+  } else if (error == plat::kErrorDriverBlocked) {
+    value += ": Windows blocked the driver";
+  }
+  Note(step, value);
+}
+
 bool TLoadDriver::WriteDriverFile(const std::string& path, const uint8_t* image, size_t size) {
   const plat::FileWrite result = Host.Files->Write(path, image, size);
   if (result == plat::FileWrite::Incomplete) Host.Files->Remove(path);
+  if (result != plat::FileWrite::Written) {
+    Note("Driver file", path + (result == plat::FileWrite::NotOpened ? " could not be created"
+                                                                     : " could not be written"));
+  }
   return result == plat::FileWrite::Written;
 }
 
@@ -114,6 +137,7 @@ plat::DeviceHandle TLoadDriver::Load(const char* name, const uint8_t* image, siz
   if (Rewrite && haveImage) {
     if (!WriteDriverFile(file, image, size)) return Fail();
   } else if (Host.Files->Probe(file) == plat::FileProbe::Missing) {
+    if (!haveImage) Note("Driver file", file + " is missing and this build carries no image");
     if (!haveImage || !WriteDriverFile(file, image, size)) return Fail();
   }
 
@@ -121,6 +145,9 @@ plat::DeviceHandle TLoadDriver::Load(const char* name, const uint8_t* image, siz
   if (level == kLevelWin9x) {
     // Opening the driver file's device loads the dynamic driver; closing unloads it.
     handle = Host.Devices->Open(device, plat::DeviceOpen::DynamicLoad);
+    if (handle == plat::kInvalidDevice) {
+      Note("Open " + device, "error " + std::to_string(Host.Devices->LastOpenError()));
+    }
     return handle == plat::kInvalidDevice ? Fail() : handle;
   }
 
@@ -143,15 +170,26 @@ plat::DeviceHandle TLoadDriver::Load(const char* name, const uint8_t* image, siz
     plat::ServiceHandle service = services.CreateDriverService(manager, name, file, error);
     if (!service && error == plat::kErrorServiceExists) {
       service = services.OpenDriverService(manager, name);
+      if (!service) NoteServiceError(std::string("OpenService ") + name);
+    } else if (!service) {
+      Note(std::string("CreateService ") + name, "error " + std::to_string(error));
     }
     if (service) {
-      services.Start(service);  // fails when it runs already: the open below tells
+      // Fails when it runs already: the open below tells.
+      if (!services.Start(service) && services.LastError() != plat::kErrorServiceAlreadyRunning) {
+        NoteServiceError(std::string("StartService ") + name);
+      }
       services.Close(service);
       services.Close(manager);
       handle = Host.Devices->Open(device, plat::DeviceOpen::ReadWrite);
+      if (handle == plat::kInvalidDevice) {
+        Note("Open " + device, "error " + std::to_string(Host.Devices->LastOpenError()));
+      }
     } else {
       services.Close(manager);
     }
+  } else {
+    NoteServiceError("OpenSCManager");
   }
   return handle == plat::kInvalidDevice ? Fail() : handle;
 }

@@ -67,6 +67,8 @@ struct TDriverHost {
   plat::DriverFiles* Files = nullptr;
   plat::DeviceIo* Devices = nullptr;
   std::function<void(const char* caption, const char* text)> ShowError;
+  // One diagnostic line about a step that failed (the tool's debug console).
+  std::function<void(const std::string& label, const std::string& value)> Log;
 
   // The running system's.
   static TDriverHost System();
@@ -106,6 +108,9 @@ class TLoadDriver {
 
  private:
   plat::DeviceHandle Fail();
+  void Note(const std::string& label, const std::string& value) const;
+  // A step of the service manager that failed, with the system's code.
+  void NoteServiceError(const std::string& step) const;
   TDriverHost Host;
 };
 

@@ -1,10 +1,34 @@
 #include "transport/HidIO.h"
 
+#include <cstdio>
+
+#include "support/DebugConsole.h"
+
 namespace brumel {
 
 namespace {
 
 bool IsValid(plat::HidHandle handle) { return handle && handle != plat::InvalidHidHandle(); }
+
+std::string IdText(uint16_t vendorId, uint16_t productId) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X:%04X", vendorId, productId);
+  return text;
+}
+
+// A failed transfer, for the diagnostic log.
+void LogTransferFailure(const char* what, const std::string& path, const plat::HidLibrary& hid,
+                        uint32_t timeoutMs) {
+  if (!DebugLogRequested()) return;
+  std::string value = path + ": ";
+  if (hid.LastError() == plat::HidTimeoutError()) {
+    value += "no report within " + std::to_string(timeoutMs) + " ms";
+  } else {
+    value += plat::DescribeSystemError(hid.LastError());
+  }
+  if (!hid.LastErrorText().empty()) value += " | " + hid.LastErrorText();
+  ToolLog(what, value, kLogBad);
+}
 
 }  // namespace
 
@@ -20,19 +44,37 @@ bool CHidIO::OpenDevice(bool separateHandles, uint16_t vendorId, uint16_t produc
 
   const uint16_t productIds[3] = {productId1, productId2, productId3};
   std::vector<std::string> paths;
-  if (!Hid.FindDevices(vendorId, productIds, paths)) return false;
+  if (!Hid.FindDevices(vendorId, productIds, paths)) {
+    ToolLog("HID library", std::string(plat::HidLibraryName()) + " not loaded or incomplete",
+            kLogBad);
+    return false;
+  }
+  if (paths.empty()) ToolLog("HID open", "no device " + IdText(vendorId, productId1), kLogBad);
 
   for (const std::string& path : paths) {
     // A device whose handle could not be opened keeps its place, with the invalid handle.
+    int error = 0;
+    const auto open = [&](plat::HidAccess access) {
+      const plat::HidHandle handle = Hid.Open(path, access);
+      if (!IsValid(handle) && error == 0) error = Hid.LastError();
+      return handle;
+    };
     if (SeparateHandles) {
-      ReadHandles.push_back(Hid.Open(path, plat::HidAccess::Read));
-      WriteHandles.push_back(Hid.Open(path, plat::HidAccess::Write));
+      ReadHandles.push_back(open(plat::HidAccess::Read));
+      WriteHandles.push_back(open(plat::HidAccess::Write));
     } else {
-      const plat::HidHandle both = Hid.Open(path, plat::HidAccess::ReadWrite);
+      const plat::HidHandle both = open(plat::HidAccess::ReadWrite);
       ReadHandles.push_back(both);
       WriteHandles.push_back(both);
     }
+    const bool opened = IsValid(ReadHandles.back()) && IsValid(WriteHandles.back());
     DevicePaths.push_back(path);
+    OpenErrors.push_back(opened ? 0 : error);
+    if (opened) {
+      ToolLog("HID open", path + " opened", kLogGood);
+    } else {
+      ToolLog("HID open", path + " not opened: " + plat::DescribeSystemError(error), kLogBad);
+    }
   }
   SelectDevice(0);
   return !DevicePaths.empty();
@@ -57,6 +99,16 @@ void CHidIO::CloseDevice() {
   ReadHandles.clear();
   WriteHandles.clear();
   DevicePaths.clear();
+  OpenErrors.clear();
+}
+
+bool CHidIO::SelectedDeviceOpen() const {
+  return SelectedIndex < ReadHandles.size() && SelectedIndex < WriteHandles.size() &&
+         IsValid(ReadHandles[SelectedIndex]) && IsValid(WriteHandles[SelectedIndex]);
+}
+
+int CHidIO::SelectedOpenError() const {
+  return SelectedIndex < OpenErrors.size() ? OpenErrors[SelectedIndex] : 0;
 }
 
 uint32_t CHidIO::SelectDevice(uint32_t index) {
@@ -75,7 +127,9 @@ bool CHidIO::Read(uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t ti
   if (SelectedIndex >= ReadHandles.size()) return false;
   const plat::HidHandle handle = ReadHandles[SelectedIndex];
   if (!IsValid(handle)) return false;
-  return Hid.Read(handle, buffer, length, count, timeoutMs);
+  const bool done = Hid.Read(handle, buffer, length, count, timeoutMs);
+  if (!done) LogTransferFailure("HID read", DevicePaths[SelectedIndex], Hid, timeoutMs);
+  return done;
 }
 
 bool CHidIO::Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs) {
@@ -89,7 +143,9 @@ bool CHidIO::Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint
   if (SelectedIndex < ReadHandles.size() && IsValid(ReadHandles[SelectedIndex])) {
     Hid.FlushInput(ReadHandles[SelectedIndex]);
   }
-  return Hid.Write(handle, buffer, length, count, timeoutMs);
+  const bool done = Hid.Write(handle, buffer, length, count, timeoutMs);
+  if (!done) LogTransferFailure("HID write", DevicePaths[SelectedIndex], Hid, timeoutMs);
+  return done;
 }
 
 std::string CHidIO::ShareBaseName(const std::string& devicePath) {

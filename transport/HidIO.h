@@ -39,6 +39,14 @@ class CHidIO {
   // device's read handle are discarded first: they are stale replies to earlier requests.
   bool Write(const uint8_t* buffer, uint32_t length, uint32_t* count, uint32_t timeoutMs);
 
+  // Whether the selected device's handles opened; a device found but not opened (no access,
+  // busy) is kept in the lists with invalid handles.
+  bool SelectedDeviceOpen() const;
+  // The system's code for the selected device's failed open; 0 when it opened or the system
+  // gave no reason.
+  int SelectedOpenError() const;
+  plat::HidLibrary& Library() { return Hid; }
+
   size_t GetDeviceCount() const { return DevicePaths.size(); }
   uint32_t GetSelectedIndex() const { return SelectedIndex; }
   const std::vector<std::string>& GetDevicePaths() const { return DevicePaths; }
@@ -55,6 +63,7 @@ class CHidIO {
   std::vector<plat::HidHandle> ReadHandles;
   std::vector<plat::HidHandle> WriteHandles;
   std::vector<std::string> DevicePaths;
+  std::vector<int> OpenErrors;  // per device: the system's code of a failed open, else 0
   // Declared before the library so that it is closed after it, when the object goes away.
   ShareArea<CHidShare> HidShareArea;
   plat::HidLibrary Hid;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/ConsoleKeys.h"
+#include "platform/Time.h"
 
 namespace plat {
 
@@ -27,11 +28,11 @@ termios g_savedMode{};
 
 // Swallowed while a job runs, as the Windows console swallows Ctrl+C and Ctrl+Break.
 constexpr int kSwallowed[] = {SIGINT, SIGQUIT, SIGTSTP};
-// End the run in order while a job runs.
+// End the run in order.
 constexpr int kEnding[] = {SIGHUP, SIGTERM};
 struct sigaction g_savedSwallowed[std::size(kSwallowed)];
-struct sigaction g_savedEnding[std::size(kEnding)];
 bool g_signalsTaken = false;
+bool g_endTaken = false;
 // While a job runs with the watcher in place. Read by whichever thread finds the output lost.
 std::atomic<bool> g_endWatched{false};
 std::atomic<bool> g_outputLost{false};
@@ -72,7 +73,8 @@ void WatchForTheEnd() {
   EndProcessNow(1);
 }
 
-// Made once, when a job first takes the signals; the thread waits for the rest of the process.
+// Made once, when the run first takes the ending signals; the thread waits for the rest of the
+// process.
 bool StartEndWatcher() {
   static std::once_flag once;
   static bool started = false;
@@ -171,17 +173,8 @@ void ConsoleSetCloseEnabled(bool enabled) {
     for (size_t i = 0; i < std::size(kSwallowed); ++i) {
       sigaction(kSwallowed[i], &ignore, &g_savedSwallowed[i]);
     }
-    struct sigaction end {};
-    end.sa_handler = OnEndSignal;
-    sigemptyset(&end.sa_mask);
-    end.sa_flags = SA_RESTART;
-    const bool watched = StartEndWatcher();
-    for (size_t i = 0; i < std::size(kEnding); ++i) {
-      // Without the watcher the default action stays: the process ends, as it would anyway.
-      sigaction(kEnding[i], watched ? &end : nullptr, &g_savedEnding[i]);
-    }
     g_signalsTaken = true;
-    g_endWatched = watched;
+    g_endWatched = g_endTaken;
     // The output may have gone before the job started.
     EndJobForLostOutput();
   } else if (enabled && g_signalsTaken) {
@@ -189,14 +182,31 @@ void ConsoleSetCloseEnabled(bool enabled) {
     for (size_t i = 0; i < std::size(kSwallowed); ++i) {
       sigaction(kSwallowed[i], &g_savedSwallowed[i], nullptr);
     }
-    for (size_t i = 0; i < std::size(kEnding); ++i) {
-      sigaction(kEnding[i], &g_savedEnding[i], nullptr);
-    }
     g_signalsTaken = false;
   }
 }
 
-void ConsoleSetEndHandler(ConsoleEndHandler handler) { g_endHandler = handler; }
+// SIGTERM and SIGHUP end the run in order from the moment the run has an end handler (its
+// start, before it waits for the single-instance lock) until the process ends: a copy that is
+// ended while it waits leaves with exit code 1 and, not owning the lock, touches no file of
+// the copy that runs.
+void ConsoleSetEndHandler(ConsoleEndHandler handler) {
+  g_endHandler = handler;
+  if (!handler || g_endTaken) return;
+  struct sigaction end {};
+  end.sa_handler = OnEndSignal;
+  sigemptyset(&end.sa_mask);
+  end.sa_flags = SA_RESTART;
+  // Without the watcher the default action stays: the process ends, as it would anyway.
+  if (!StartEndWatcher()) return;
+  for (int signal : kEnding) {
+    // One the tool was started with ignored (nohup) stays ignored.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &end, nullptr);
+  }
+  g_endTaken = true;
+}
 
 void EndProcessNow(int exitCode) { _exit(exitCode); }
 
@@ -233,7 +243,33 @@ int NextInputByte(int waitMs) {
   return n == 1 ? c : -1;
 }
 
+// Whether standard input has something to read (a key, or its end) within waitMs.
+bool InputReady(int waitMs) {
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  int r;
+  do {
+    r = poll(&p, 1, waitMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0;
+}
+
 }  // namespace
+
+int ConsoleWaitKey(unsigned timeoutMs) {
+  ConsoleFlush();
+  const uint64_t start = MonotonicMs();
+  const auto left = [&]() -> int {
+    const uint64_t spent = MonotonicMs() - start;
+    return spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+  };
+  if (InputReady(static_cast<int>(timeoutMs > 0x7FFFFFFF ? 0x7FFFFFFF : timeoutMs))) {
+    const int key = ConsoleReadKey();
+    if (key >= 0) return key;
+  }
+  // Nothing came, or the input has ended (it is always ready then): the rest of the time passes.
+  if (const int rest = left(); rest > 0) SleepMs(static_cast<unsigned>(rest));
+  return -1;
+}
 
 int ConsoleReadKey() {
   ConsoleFlush();

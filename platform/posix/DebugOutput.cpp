@@ -62,12 +62,12 @@ void AppendUtf8(std::string& out, uint32_t c) {
 }  // namespace
 
 DebugHandle OpenDebugOutput(bool& ownsConsole) {
-  ownsConsole = false;  // the terminal the process runs in is used as it is
-  if (fcntl(STDOUT_FILENO, F_GETFD) < 0) return kInvalidDebugHandle;
-  return STDOUT_FILENO;
+  ownsConsole = false;  // standard error is used as it is: a terminal, a file or a pipe
+  if (fcntl(STDERR_FILENO, F_GETFD) < 0) return kInvalidDebugHandle;
+  return STDERR_FILENO;
 }
 
-void CloseDebugOutput(DebugHandle, bool) {}  // standard output stays open
+void CloseDebugOutput(DebugHandle, bool) {}  // standard error stays open
 
 void WriteDebugOutput(DebugHandle output, const char* text, size_t length) {
   if (!Usable(output) || !text) return;

@@ -19,6 +19,11 @@ LibHandle LoadSystemLibrary(const char* name) {
   return dlopen(name, RTLD_NOW | RTLD_LOCAL);
 }
 
+std::string LibraryLoadError() {
+  const char* text = dlerror();
+  return text ? text : "no message from the dynamic loader";
+}
+
 void* LookupEntry(LibHandle lib, const char* name) {
   if (!lib || !name) return nullptr;
   return dlsym(lib, name);

@@ -1,7 +1,11 @@
 #include "platform/Hid.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "platform/DynLib.h"
 #include "platform/posix/HidApi.h"
@@ -19,13 +23,14 @@ struct HidApi {
   hid_write_fn write = nullptr;
   hid_read_timeout_fn readTimeout = nullptr;
   hid_close_fn close = nullptr;
+  hid_error_fn error = nullptr;  // optional: only words for the diagnostic log
   bool ready = false;
 };
 
 const HidApi& Api() {
   static const HidApi api = [] {
     HidApi a;
-    LibHandle lib = LoadRuntimeLibrary({"libhidapi-hidraw.so.0"});
+    LibHandle lib = LoadRuntimeLibrary({HidLibraryName()});
     if (!lib) return a;
     auto init = LookupEntryAs<hid_init_fn>(lib, "hid_init");
     a.enumerate = LookupEntryAs<hid_enumerate_fn>(lib, "hid_enumerate");
@@ -34,6 +39,7 @@ const HidApi& Api() {
     a.write = LookupEntryAs<hid_write_fn>(lib, "hid_write");
     a.readTimeout = LookupEntryAs<hid_read_timeout_fn>(lib, "hid_read_timeout");
     a.close = LookupEntryAs<hid_close_fn>(lib, "hid_close");
+    a.error = LookupEntryAs<hid_error_fn>(lib, "hid_error");
     a.ready = init && a.enumerate && a.freeEnumeration && a.openPath && a.write && a.readTimeout &&
               a.close && init() == 0;
     return a;
@@ -42,6 +48,15 @@ const HidApi& Api() {
 }
 
 bool IsValid(HidHandle handle) { return handle && handle != InvalidHidHandle(); }
+
+// hidapi's words, in plain ASCII (anything else becomes '?').
+std::string Narrow(const wchar_t* text) {
+  std::string out;
+  for (; text && *text && out.size() < 512; ++text) {
+    out += (*text >= 0x20 && *text < 0x7F) ? static_cast<char>(*text) : '?';
+  }
+  return out;
+}
 
 // Room for the longest report a HID device can send (a full-speed interrupt endpoint gives 64
 // bytes; a high-speed one up to 1024).
@@ -55,24 +70,46 @@ HidLibrary::HidLibrary() { Api(); }
 
 HidLibrary::~HidLibrary() = default;
 
-bool HidLibrary::FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
-                             std::vector<std::string>& paths) {
-  paths.clear();
+const char* HidLibraryName() { return "libhidapi-hidraw.so.0"; }
+
+int HidTimeoutError() { return ETIMEDOUT; }
+
+bool HidLibrary::Available() const { return Api().ready; }
+
+void HidLibrary::Failed(int error, HidHandle handle) {
+  lastError_ = error;
+  const HidApi& api = Api();
+  lastErrorText_ = api.error ? Narrow(api.error(static_cast<hid_device*>(handle))) : std::string();
+}
+
+bool HidLibrary::ListDevices(std::vector<HidDeviceInfo>& devices) {
+  devices.clear();
   const HidApi& api = Api();
   if (!api.ready) return false;
   // hidraw lists a device once per usage pair, all with the same path.
   hid_device_info* all = api.enumerate(0, 0);
   for (const hid_device_info* d = all; d; d = d->next) {
-    if (!d->path || d->vendor_id != vendorId) continue;
-    if (d->product_id != productIds[0] && d->product_id != productIds[1] &&
-        d->product_id != productIds[2]) {
-      continue;
-    }
+    if (!d->path) continue;
     bool seen = false;
-    for (const std::string& p : paths) seen = seen || p == d->path;
-    if (!seen) paths.emplace_back(d->path);
+    for (const HidDeviceInfo& known : devices) seen = seen || known.path == d->path;
+    if (!seen) devices.push_back(HidDeviceInfo{d->path, d->vendor_id, d->product_id});
   }
   if (all) api.freeEnumeration(all);
+  return true;
+}
+
+bool HidLibrary::FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
+                             std::vector<std::string>& paths) {
+  paths.clear();
+  std::vector<HidDeviceInfo> devices;
+  if (!ListDevices(devices)) return false;
+  for (const HidDeviceInfo& d : devices) {
+    if (d.vendorId != vendorId) continue;
+    if (d.productId == productIds[0] || d.productId == productIds[1] ||
+        d.productId == productIds[2]) {
+      paths.push_back(d.path);
+    }
+  }
   return true;
 }
 
@@ -81,8 +118,16 @@ bool HidLibrary::FindDevices(uint16_t vendorId, const uint16_t (&productIds)[3],
 HidHandle HidLibrary::Open(const std::string& path, HidAccess) {
   const HidApi& api = Api();
   if (!api.ready) return InvalidHidHandle();
+  errno = 0;
   hid_device* device = api.openPath(path.c_str());
-  return device ? static_cast<HidHandle>(device) : InvalidHidHandle();
+  if (!device) {
+    int error = errno;
+    // A library that kept no errno: what the node's permissions say, without opening it.
+    if (error == 0 && access(path.c_str(), R_OK | W_OK) != 0) error = errno;
+    Failed(error);
+    return InvalidHidHandle();
+  }
+  return static_cast<HidHandle>(device);
 }
 
 // hidapi delivers the data bytes of a report without its id; the caller gets the report id 0 in
@@ -93,7 +138,10 @@ bool HidLibrary::Read(HidHandle handle, uint8_t* buffer, uint32_t length, uint32
   const HidApi& api = Api();
   if (!api.ready || !IsValid(handle) || !buffer || length < 2) return false;
   const int ms = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+  errno = 0;
   const int n = api.readTimeout(static_cast<hid_device*>(handle), buffer + 1, length - 1, ms);
+  if (n < 0) Failed(errno, handle);
+  if (n == 0) Failed(HidTimeoutError(), handle);
   if (n <= 0) return false;  // error, or nothing within the time
   buffer[0] = 0;
   if (count) *count = static_cast<uint32_t>(n) + 1;
@@ -109,8 +157,12 @@ bool HidLibrary::Write(HidHandle handle, const uint8_t* buffer, uint32_t length,
   if (count) *count = 0;
   const HidApi& api = Api();
   if (!api.ready || !IsValid(handle) || !buffer || length == 0) return false;
+  errno = 0;
   const int n = api.write(static_cast<hid_device*>(handle), buffer, length);
-  if (n < 0) return false;
+  if (n < 0) {
+    Failed(errno, handle);
+    return false;
+  }
   if (count) *count = static_cast<uint32_t>(n);
   return true;
 }
@@ -132,6 +184,31 @@ void HidLibrary::Close(HidHandle handle) {
   const HidApi& api = Api();
   if (!api.ready || !IsValid(handle)) return;
   api.close(static_cast<hid_device*>(handle));
+}
+
+std::string DescribeSystemError(int error) {
+  if (error == 0) return "no reason given";
+  return std::string(std::strerror(error)) + " (error " + std::to_string(error) + ")";
+}
+
+std::string DescribeHidOpenFailure(const std::string& path, int error) {
+  const std::string head = "Cannot open " + path + ": ";
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return head + "permission denied; the udev rule in the README (\"Access to the " +
+             "controller\") gives the user at the seat access";
+    case EBUSY:
+      return head + "the device is busy (another program holds it)";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return head + "the device went away (" + DescribeSystemError(error) + ")";
+    case 0:
+      return head + "the HID library gave no reason";
+    default:
+      return head + DescribeSystemError(error);
+  }
 }
 
 }  // namespace plat

@@ -36,5 +36,8 @@ typedef int (*hid_write_fn)(hid_device* dev, const unsigned char* data, size_t l
 typedef int (*hid_read_timeout_fn)(hid_device* dev, unsigned char* data, size_t length,
                                    int milliseconds);
 typedef void (*hid_close_fn)(hid_device* dev);
+// The last error of a device, or (with a null device) of the last open or enumeration; null
+// when there was none. The text belongs to the library.
+typedef const wchar_t* (*hid_error_fn)(hid_device* dev);
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/ConsoleKeys.h"
+#include "platform/Time.h"
 
 namespace plat {
 
@@ -143,6 +144,44 @@ int ConsoleReadKey() {
   const int key = ReadConsoleKey([] { return _getch(); });
   FlushConsoleInputBuffer(in);
   return key;
+}
+
+int ConsoleWaitKey(unsigned timeoutMs) {
+  ConsoleFlush();
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  const uint64_t start = MonotonicMs();
+  const auto left = [&]() -> DWORD {
+    const uint64_t spent = MonotonicMs() - start;
+    return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+  };
+  // Looked at this often while nothing is there: a key is taken within this time.
+  constexpr DWORD kLookMs = 20;
+  const bool console = InputIsConsole(in);
+  const bool pipe =
+      !console && in && in != INVALID_HANDLE_VALUE && GetFileType(in) == FILE_TYPE_PIPE;
+  if (!console && !pipe) {
+    // A file or a device: read as a stream; its end gives nothing, and the time passes.
+    const int key = ConsoleReadKey();
+    if (key >= 0) return key;
+    if (const DWORD rest = left()) Sleep(rest);
+    return -1;
+  }
+  for (;;) {
+    if (console) {
+      if (_kbhit()) return ConsoleReadKey();
+    } else {
+      DWORD available = 0;
+      if (!PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+        // The pipe's writer has gone: the input has ended.
+        if (const DWORD rest = left()) Sleep(rest);
+        return -1;
+      }
+      if (available > 0) return ConsoleReadKey();
+    }
+    const DWORD rest = left();
+    if (rest == 0) return -1;
+    Sleep(rest < kLookMs ? rest : kLookMs);
+  }
 }
 
 }  // namespace plat

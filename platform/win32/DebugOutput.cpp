@@ -35,18 +35,22 @@ HANDLE g_savedStd[3] = {};
 constexpr DWORD kStdIds[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
 DebugHandle OpenDebugOutput(bool& ownsConsole) {
+  ownsConsole = false;
+  // Standard error as the process got it (a console, a file, a pipe): a console is asked for only
+  // when there is none, so that a redirection stays where the caller put it.
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error && error != INVALID_HANDLE_VALUE) return reinterpret_cast<DebugHandle>(error);
   HANDLE saved[3];
   for (int i = 0; i < 3; ++i) saved[i] = GetStdHandle(kStdIds[i]);
-  // Fails without harm when the process has a console already.
   ownsConsole = AllocConsole() != 0;
   if (ownsConsole) {
     for (int i = 0; i < 3; ++i) g_savedStd[i] = saved[i];
   }
-  return reinterpret_cast<DebugHandle>(GetStdHandle(STD_OUTPUT_HANDLE));
+  return reinterpret_cast<DebugHandle>(GetStdHandle(STD_ERROR_HANDLE));
 }
 
 void CloseDebugOutput(DebugHandle output, bool ownsConsole) {
-  if (!ownsConsole) return;  // the process's own console and standard output stay
+  if (!ownsConsole) return;  // the process's own console and standard error stay
   FreeConsole();
   if (Usable(output)) CloseHandle(AsHandle(output));
   // Standard handles go back to what they were, not to the closed console's.

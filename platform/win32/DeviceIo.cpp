@@ -21,8 +21,14 @@ class WindowsDeviceIo final : public DeviceIo {
                    : CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    return h == INVALID_HANDLE_VALUE || !h ? kInvalidDevice : reinterpret_cast<DeviceHandle>(h);
+    if (h == INVALID_HANDLE_VALUE || !h) {
+      lastOpenError_ = GetLastError();
+      return kInvalidDevice;
+    }
+    return reinterpret_cast<DeviceHandle>(h);
   }
+
+  uint32_t LastOpenError() const override { return lastOpenError_; }
 
   bool Control(DeviceHandle device, uint32_t code, const void* in, uint32_t inSize, void* out,
                uint32_t outSize, uint32_t& returned) override {
@@ -55,6 +61,9 @@ class WindowsDeviceIo final : public DeviceIo {
   void Close(DeviceHandle device) override {
     if (device != kInvalidDevice && device != 0) CloseHandle(Win(device));
   }
+
+ private:
+  uint32_t lastOpenError_ = 0;
 };
 
 }  // namespace

@@ -38,6 +38,8 @@ LibHandle LoadSystemLibrary(const char* name) {
   return reinterpret_cast<LibHandle>(lib);
 }
 
+std::string LibraryLoadError() { return "error " + std::to_string(GetLastError()); }
+
 void* LookupEntry(LibHandle lib, const char* name) {
   if (!lib || !name) return nullptr;
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));

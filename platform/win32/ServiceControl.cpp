@@ -11,7 +11,7 @@ SC_HANDLE Sc(ServiceHandle h) { return static_cast<SC_HANDLE>(h); }
 class WindowsServiceControl final : public ServiceControl {
  public:
   ServiceHandle OpenManager() override {
-    return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    return Noted(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   }
 
   ServiceHandle CreateDriverService(ServiceHandle manager, const std::string& name,
@@ -21,26 +21,43 @@ class WindowsServiceControl final : public ServiceControl {
         CreateServiceA(Sc(manager), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (!service) error = GetLastError();
+    if (!service) error = lastError_ = GetLastError();
     return service;
   }
 
   ServiceHandle OpenDriverService(ServiceHandle manager, const std::string& name) override {
-    return OpenServiceA(Sc(manager), name.c_str(), SERVICE_ALL_ACCESS);
+    return Noted(OpenServiceA(Sc(manager), name.c_str(), SERVICE_ALL_ACCESS));
   }
 
-  bool Start(ServiceHandle service) override { return StartServiceA(Sc(service), 0, nullptr) != 0; }
+  bool Start(ServiceHandle service) override {
+    return Noted(StartServiceA(Sc(service), 0, nullptr) != 0);
+  }
 
   bool Stop(ServiceHandle service) override {
     SERVICE_STATUS status{};
-    return ControlService(Sc(service), SERVICE_CONTROL_STOP, &status) != 0;
+    return Noted(ControlService(Sc(service), SERVICE_CONTROL_STOP, &status) != 0);
   }
 
-  bool Remove(ServiceHandle service) override { return ::DeleteService(Sc(service)) != 0; }
+  bool Remove(ServiceHandle service) override { return Noted(::DeleteService(Sc(service)) != 0); }
 
   void Close(ServiceHandle handle) override {
     if (handle) CloseServiceHandle(Sc(handle));
   }
+
+  uint32_t LastError() const override { return lastError_; }
+
+ private:
+  // Keeps the system's code of a call that failed.
+  SC_HANDLE Noted(SC_HANDLE handle) {
+    if (!handle) lastError_ = GetLastError();
+    return handle;
+  }
+  bool Noted(bool done) {
+    if (!done) lastError_ = GetLastError();
+    return done;
+  }
+
+  uint32_t lastError_ = 0;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // named by BRUMEL_SIM_SCENARIO through the hidapi entry points, with hidraw's report handling:
 // writes carry the report id 0 in front of the 64 report bytes, reads deliver the 64 report
 // bytes without it. State is per process (the library lives in the tool's process).
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -69,6 +70,7 @@ struct Bench {
   std::string loadedKey;  // scenario variable and file content the devices were built from
   std::vector<std::unique_ptr<Device>> devices;
   unsigned usageEntries = 2;
+  int openError = 0;  // errno of every open of a present device; 0: opens
   size_t openHandles = 0;
   std::wstring error;  // last error of a call without a device handle
 };
@@ -120,6 +122,7 @@ void EnsureScenario(Bench& b) {
     }
   }
   b.usageEntries = scenario.usageEntries;
+  b.openError = scenario.openError;
   for (size_t i = 0; i < scenario.devices.size(); ++i) {
     b.devices.push_back(std::make_unique<Device>("/dev/hidraw-sim" + std::to_string(i),
                                                  scenario.devices[i], scenario,
@@ -207,10 +210,20 @@ hid_device* hid_open_path(const char* path) {
   EnsureScenario(b);
   if (path) {
     for (const auto& d : b.devices) {
-      if (!d->gone && d->path == path) return OpenHandle(b, *d);
+      if (d->gone || d->path != path) continue;
+      // A node the user may not open, or one another program holds: what open(2) says.
+      if (b.openError != 0) {
+        b.error = L"Failed to open a device with path '" +
+                  std::wstring(d->path.begin(), d->path.end()) + L"': error " +
+                  std::to_wstring(b.openError);
+        errno = b.openError;
+        return nullptr;
+      }
+      return OpenHandle(b, *d);
     }
   }
   b.error = L"No such device";
+  errno = ENOENT;
   return nullptr;
 }
 

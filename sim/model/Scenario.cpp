@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <fstream>
@@ -402,6 +403,25 @@ const KeyRule kRules[] = {
        uint32_t n = 0;
        if (!ReadOneOrTwo(v, n, why)) return false;
        d.s.usageEntries = n;
+       return true;
+     }},
+    {"Device", "OpenError",
+     [](std::string_view v, Draft& d, std::string& why) {
+       const std::string name = Lower(v);
+       if (name == "eacces") {
+         d.s.openError = EACCES;
+       } else if (name == "ebusy") {
+         d.s.openError = EBUSY;
+       } else if (name == "enoent") {
+         d.s.openError = ENOENT;
+       } else {
+         uint32_t n = 0;
+         if (!ReadDecimal(v, 4095, n) || n == 0) {
+           why = "expected EACCES, EBUSY, ENOENT or an errno number from 1 to 4095";
+           return false;
+         }
+         d.s.openError = static_cast<int>(n);
+       }
        return true;
      }},
     {"Identity", "Version", IdentityWord<&Identity::version>},

@@ -160,6 +160,7 @@ extern const size_t kDisplayEntryPointCount;
 struct Scenario {
   std::vector<DeviceSpec> devices = std::vector<DeviceSpec>(1);  // one or two HID devices
   unsigned usageEntries = 2;  // enumeration records per device (one per top-level usage)
+  int openError = 0;          // non-zero: hid_open_path of a present device fails with this errno
   Identity identity;
   std::map<uint32_t, uint8_t> buttons;  // n-th read-buttons report (from 1) -> button bits
   FaultPlan fault;

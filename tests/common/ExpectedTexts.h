@@ -60,6 +60,24 @@ inline std::string BenchCardDisplay(const std::string& interfaceName, const std:
          "Adapter ................ " + card + "\n\n[ Chip - Current]\n" + chip + "\n";
 }
 
+// The lines the tool adds after a failure (each printed in attribute 12).
+inline constexpr char kNeedsDeviceIdLine[] =
+    "The USB link needs the device id: add /ID with the controller's vendor and product id, "
+    "e.g. /ID 0416A316\n";
+inline constexpr char kNoControllerForColour[] =
+    "No controller answers: the colour test cannot run\n";
+inline constexpr char kNoControllerForButtons[] =
+    "No controller answers: the button test cannot run\n";
+// After a display whose queries all went unanswered, on a GPU I2C link (or USB).
+inline std::string NoAnswerLine(const std::string& interfaceName) {
+  return "No controller answered on " + interfaceName + ": no chip value above was read\n";
+}
+// After "Can't find adapter" when the display library is nowhere: its two file names.
+inline std::string NoDisplayLibraryLine(const std::string& first, const std::string& second) {
+  return "The display library was not found: neither " + first + " nor " + second +
+         " is beside the executable or found by the system's search\n";
+}
+
 // The 45 keys of an adapter section of BrumelISP.ini, in the order the tool writes them.
 inline std::vector<std::string> AdapterSectionKeys() {
   std::vector<std::string> keys = {"Bus",          "UDID",           "AdapterName",

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "Harness.h"
+#include "common/ExpectedTexts.h"
 
 namespace e2e {
 namespace {
+using brumel::test::kNeedsDeviceIdLine;
 
 const char kPause[] = "Press any key to continue . . . \n";
 const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
@@ -50,25 +52,38 @@ TEST_F(ChipLinkRun, LinuxOnly_ModeSentToAllZonesAtOnce) {
       << r.Describe();
 }
 
-// Without /ID the connection step gives up silently: no report, no pause.
-TEST_F(ChipLinkRun, LinuxOnly_ModeWithoutDeviceIdSendsNothing) {
-  RunResult r = RunOnBench({"/I", "0", "/MODE", "1"});
+// Without /ID the connection step gives up and says what is missing: no report, no pause,
+// exit code 1.
+TEST_F(ChipLinkRun, ModeWithoutDeviceIdSendsNothingAndSaysWhy) {
+  RunSpec request =
+      BenchRequest({"/I", "0", "/MODE", "1"}, UnderWine() ? std::string() : kHidLibrary);
+  request.stdinBytes = "k";
+  RunResult r = RunTool(request);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out, "\n") << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  EXPECT_EQ(r.out, std::string(kNeedsDeviceIdLine) + "\n") << r.Describe();
   EXPECT_FALSE(r.Left("sim.log")) << r.Describe();
 }
 
-// No HID library beside the tool and no controller anywhere.
-TEST_F(ChipLinkRun, ModeWithoutControllerShowsUsbFail) {
+// No HID library beside the tool and no controller anywhere: the status line, then why, and
+// exit code 1 (the mode was not sent).
+TEST_F(ChipLinkRun, ModeWithoutControllerShowsUsbFailAndWhy) {
   RunResult r = RunTool({"/I", "0", "/ID", "0416A316", "/MODE", "1"});
   ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out, std::string(kUsbFail) + "\n") << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  ASSERT_EQ(r.out.rfind(kUsbFail, 0), 0u) << r.Describe();
+  // The system's HID library lists no such device; without one, that is the reason.
+  const std::string reason = r.out.substr(sizeof kUsbFail - 1);
+  EXPECT_TRUE(reason ==
+                  "No USB HID device 0416:A316 is present; no other device of vendor 0416 is "
+                  "present\n\n" ||
+              reason.rfind("The HID library ", 0) == 0)
+      << r.Describe();
   EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
 }
 
-// /I 1 sets up no link: the display shows the images and every chip value in its failure form.
+// /I 1 sets up no link: the display shows the images and every chip value in its failure form,
+// then says that no controller answered; exit code 1.
 TEST_F(ChipLinkRun, InformationDisplayOverI2c) {
   RunSpec request;
   request.args = {"/I", "1", "/UA", "a.bin", "/UL", "b.bin"};
@@ -76,7 +91,7 @@ TEST_F(ChipLinkRun, InformationDisplayOverI2c) {
                    ExtraFile::Text("b.bin", std::string(258, '\xFF'))};
   RunResult r = RunTool(request);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
   EXPECT_EQ(r.out,
             "\n"
             "[ Configuration ]\n"
@@ -94,7 +109,9 @@ TEST_F(ChipLinkRun, InformationDisplayOverI2c) {
             "Device ID .............. 0x00000000\n"
             "Flash Mode ............. Unknown (0x00)\n"
             "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n"
-            "\n")
+            "\n"
+            "No controller answered on I2C: no link is set up for it; /I 2 and /I 3 reach the "
+            "controller over an I2C line of a graphics card\n")
       << r.Describe();
   EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
 }

@@ -33,7 +33,9 @@ namespace {
 using brumel::test::BenchCardDisplay;
 using brumel::test::kChipGoneAfterRelease;
 using brumel::test::kFailedChipLines;
+using brumel::test::kNoControllerForColour;
 using brumel::test::kSimulatedChipLines;
+using brumel::test::NoAnswerLine;
 
 namespace fs = std::filesystem;
 
@@ -42,6 +44,8 @@ const char kPause[] = "Press any key to continue . . . \n";
 const char kReadFail[] = "ReadFile Fail\n";
 const char kSharing[] = "Encountered a sharing violation while accessing\n";
 const char kNoController[] = "No controller answers: the button test cannot run\n";
+const char kNoDevice[] =
+    "No USB HID device 0416:A316 is present; no other device of vendor 0416 is present\n";
 const char kColourPrompt[] = "Please enter COLOR CODE: ";
 const char kUsbFail[] = "USB Connection                    [ Fail ]\n";
 
@@ -74,8 +78,11 @@ enum class Flow {
   TerminateAfter,  // waits for the operator for ever: SIGTERM after `signalAfter` seconds
   ColourAnswered,  // the first colour round answered right, then `keys` typed
   SecondStart,     // a second copy (`then`) starts while the first waits in "PAUSE"
-  KilledHolder,    // the first copy is killed while it waits in "PAUSE"; then `then` runs
-  SharedArea,      // another process opens the device's sharing area while the tool uses it
+  // A second copy (`then`) is ended by SIGTERM `signalAfter` seconds into its wait for the
+  // machine-wide lock, while the first one runs its job.
+  SecondTerminated,
+  KilledHolder,  // the first copy is killed while it waits in "PAUSE"; then `then` runs
+  SharedArea,    // another process opens the device's sharing area while the tool uses it
 };
 
 // The substitute library put beside the tool.
@@ -111,7 +118,18 @@ const std::vector<FaultCase>& Cases() {
       {.name = "LinuxOnly_UsbUnpluggedBeforeTheStart_Mode",
        .args = Args({kUsb, "/MODE 1"}),
        .scenario = "[Device]\nVendorId=1234\nProductId=5678\n",
-       .out = {std::string(kUsbFail) + "\n"},
+       .exitCode = 1,  // the mode was skipped
+       .out = {std::string(kUsbFail) + kNoDevice + "\n"},
+       .whole = true,
+       .log = {{"LED", 0}}},
+      // A node the user may not open: the reason names it and points to the udev rule.
+      {.name = "LinuxOnly_UsbNodeNotOpened_Mode",
+       .args = Args({kUsb, "/MODE 1"}),
+       .scenario = "[Device]\nOpenError=EACCES\n",
+       .exitCode = 1,
+       .out = {std::string(kUsbFail) +
+               "Cannot open /dev/hidraw-sim0: permission denied; the udev rule in the README "
+               "(\"Access to the controller\") gives the user at the seat access\n\n"},
        .whole = true,
        .log = {{"LED", 0}}},
       {.name = "LinuxOnly_UsbNoReply_Mode",
@@ -164,11 +182,12 @@ const std::vector<FaultCase>& Cases() {
        .flow = Flow::ColourAnswered,
        .args = Args({kUsb, "/TEST:COLOR"}),
        .scenario = "[Fault]\nUnplugAfter=1\n",
-       .keys = "xyz",
        .exitCode = 1,
-       // The second round cannot light its colour; it still asks for the digit.
-       .out = {std::string(kReadFail) + kColourPrompt + "PLEASE TRY AGAIN (Remaining: 2)\n",
-               "PLEASE TRY AGAIN (Remaining: 0)\n" + std::string(kReadFail)},
+       // The second round cannot light its colour: it fails at once, before it asks, whatever
+       // the operator types; the verdict names it.
+       .out = {std::string(kReadFail) + kNoControllerForColour + kReadFail +
+               "Colour test: FAIL in round 2 of 4 (asked for "},
+       .absent = {"PLEASE TRY AGAIN"},
        .maxSeconds = 10,
        .log = {{"LED set colour", 1}, {"[unplugged after this]", 1}}},
       {.name = "LinuxOnly_UsbUnplugged_ButtonTest",
@@ -185,7 +204,9 @@ const std::vector<FaultCase>& Cases() {
        .args = Args({kUsb, "/MODE 3"}),
        .scenario = "[Fault]\nUnplugAfter=3\n",
        .keys = "k",
-       .out = {"\n" + Times(kReadFail, 5) + kPause},
+       .exitCode = 1,  // five zones were never sent
+       .out = {"\n" + Times(kReadFail, 5) +
+               "No controller answers: the lighting mode reached 3 of 8 zones\n" + kPause},
        .whole = true,
        .log = {{"LED mode zone", 3}, {"[unplugged after this]", 1}}},
 
@@ -194,7 +215,8 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=noreply\n",
-       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines)},
+       .exitCode = 1,
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines) + NoAnswerLine("ADL_I2C_OEM3")},
        .whole = true,
        // Nine queries, a write and a read each; every read finds nothing and fails at once.
        .log = {{"ADL2_Display_WriteAndReadI2C ", 18}, {"result=-1 | nothing to read", 9}}},
@@ -202,7 +224,8 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 2"}),
        .scenario = "[Fault]\nKind=badchecksum\n",
-       .out = {BenchCardDisplay("ADL_I2C_OEM", kFailedChipLines)},
+       .exitCode = 1,
+       .out = {BenchCardDisplay("ADL_I2C_OEM", kFailedChipLines) + NoAnswerLine("ADL_I2C_OEM")},
        .whole = true,
        .log = {{"[bad checksum echo]", 9}, {"line=1 ", 18}}},
       {.name = "I2cBadNumber_InformationDisplay",
@@ -228,7 +251,8 @@ const std::vector<FaultCase>& Cases() {
        .bench = Bench::Display,
        .args = Args({"/I 3"}),
        .scenario = "[Fault]\nKind=garbage\n",
-       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines)},
+       .exitCode = 1,
+       .out = {BenchCardDisplay("ADL_I2C_OEM3", kFailedChipLines) + NoAnswerLine("ADL_I2C_OEM3")},
        .whole = true,
        .log = {{"[garbage reply]", 9}}},
       {.name = "I2cUnplugged_InformationDisplay",
@@ -251,6 +275,17 @@ const std::vector<FaultCase>& Cases() {
        .minSeconds = 0.9,  // it waits its second for the lock
        .maxSeconds = 8,
        .then = Args({"/I 0"})},
+      // The copy that waits owns nothing: ended from outside, it leaves the running copy's
+      // configuration file where it is, and ends with 1 at once.
+      {.name = "LinuxOnly_SecondCopyTerminatedWhileItWaits",
+       .flow = Flow::SecondTerminated,
+       .args = Args({kUsb, "/TEST:BUTTON"}),
+       .exitCode = 1,
+       .out = {""},
+       .whole = true,
+       .maxSeconds = 0.9,  // well within its second of waiting
+       .then = Args({"/I 2"}),
+       .signalAfter = 0.3},
       {.name = "LockOfAKilledCopy",
        .flow = Flow::KilledHolder,
        .bench = Bench::Display,
@@ -430,12 +465,14 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
       const auto tile = TileOfColour().find(log.substr(lit + 15, 8));
       ASSERT_NE(tile, TileOfColour().end()) << log;
       ASSERT_TRUE(tool->Write(std::to_string(digits[static_cast<size_t>(tile->second)])));
-      ASSERT_NE(tool->WaitForText(kColourPrompt, after, DefaultTimeLimit()), std::string::npos)
-          << tool->OutputSoFar();
-      ASSERT_TRUE(tool->Write(c.keys));
+      if (!c.keys.empty()) {
+        ASSERT_NE(tool->WaitForText(kColourPrompt, after, DefaultTimeLimit()), std::string::npos)
+            << tool->OutputSoFar();
+        ASSERT_TRUE(tool->Write(c.keys));
+      }
       const int code = tool->Wait(DefaultTimeLimit());
       Check(tool->OutputSoFar(), code, Now() - start, tool->OutputSoFar());
-      EXPECT_EQ(Count(tool->OutputSoFar(), "PLEASE TRY AGAIN"), 3u) << "the first round passed";
+      EXPECT_EQ(Count(tool->OutputSoFar(), "Brumel LED Test Tool"), 2u) << "the first round passed";
       break;
     }
 
@@ -452,12 +489,39 @@ TEST_P(FaultRun, EndsInTimeWithItsMessageAndLeavesNothing) {
       EXPECT_EQ(folder_.Read("BrumelISP.ini"), ini) << "the refused copy keeps off its file";
 
       ASSERT_TRUE(first->Write("k"));
-      EXPECT_EQ(first->Wait(DefaultTimeLimit()), 0) << first->OutputSoFar();
+      // (Its lighting mode could not travel over I2C.)
+      EXPECT_EQ(first->Wait(DefaultTimeLimit()), 1) << first->OutputSoFar();
       EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
       // Once the first copy has ended, a start is not refused.
       RunResult next = RunTool(Request(Args({"/I 1 /?"}), "", false));
       EXPECT_EQ(next.exitCode, 1) << next.Describe();
       EXPECT_EQ(next.out.rfind("Usage:\n", 0), 0u) << next.Describe();
+      break;
+    }
+
+    case Flow::SecondTerminated: {
+      auto first = StartTool(Request(c.args, "", true));
+      ASSERT_TRUE(first);
+      ASSERT_NE(first->WaitForText("Please press button", 0, DefaultTimeLimit()), std::string::npos)
+          << first->OutputSoFar();
+      const std::string ini = folder_.Read("BrumelISP.ini");
+      ASSERT_FALSE(ini.empty());
+
+      const double start = Now();
+      auto second = StartTool(Request(c.then, "", false));
+      ASSERT_TRUE(second);
+      std::this_thread::sleep_for(std::chrono::duration<double>(c.signalAfter));
+      ASSERT_TRUE(second->Running()) << second->OutputSoFar();
+      kill(second->Pid(), SIGTERM);
+      const int code = second->Wait(DefaultTimeLimit());
+      Check(second->OutputSoFar(), code, Now() - start, second->OutputSoFar());
+      EXPECT_TRUE(first->Running()) << "the first copy goes on";
+      EXPECT_EQ(folder_.Read("BrumelISP.ini"), ini) << "the first copy's file is still there";
+
+      // The first copy, ended in order too, takes its own file with it.
+      kill(first->Pid(), SIGTERM);
+      EXPECT_EQ(first->Wait(DefaultTimeLimit()), 1) << first->OutputSoFar();
+      EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
       break;
     }
 

@@ -17,8 +17,12 @@ using brumel::test::AdapterSectionKeys;
 using brumel::test::BenchCardDisplay;
 using brumel::test::kFailedChipLines;
 using brumel::test::kSimulatedChipLines;
+using brumel::test::NoAnswerLine;
+using brumel::test::NoDisplayLibraryLine;
 
 const char kCardName[] = "Bench Radeon Graphics";
+const char kModeNeedsUsb[] =
+    "The lighting mode needs the USB link (/I 0): LED reports do not travel over ADL_I2C_OEM";
 const char kSection[] = "3_PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&01";
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -73,30 +77,67 @@ TEST_F(GpuLinkRun, InformationDisplayOverEitherLine) {
   }
 }
 
-// No display library beside the tool (nor one the system finds): no adapter, every chip value
-// in its failure form, and the run still ends well.
+// No display library beside the tool (nor one the system finds): no adapter, said in red with
+// the reason, every chip value in its failure form, then the line that no controller answered;
+// exit code 1.
 TEST_F(GpuLinkRun, WithoutDisplayLibrary) {
   RunResult r = RunTool({"/I", "2"});
   ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out,
-            "Can't find adapter\n\n"
-            "[ Configuration ]\n"
-            "Program Interface ...... ADL_I2C_OEM\n\n"
-            "[ Chip - Current]\n" +
-                std::string(kFailedChipLines) + "\n")
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  const std::string second = UnderWine() ? "atiadlxy.dll" : "libatiadlxy.so";
+  EXPECT_EQ(r.out, "Can't find adapter\n" + NoDisplayLibraryLine(DisplayLibraryFileName(), second) +
+                       "\n"
+                       "[ Configuration ]\n"
+                       "Program Interface ...... ADL_I2C_OEM\n\n"
+                       "[ Chip - Current]\n" +
+                       std::string(kFailedChipLines) + "\n" + NoAnswerLine("ADL_I2C_OEM"))
       << r.Describe();
   EXPECT_FALSE(r.Left("BrumelISP.ini")) << r.Describe();
 }
 
 // A card listed as logical adapters of another generation only: the library is there, no
-// adapter is kept.
+// adapter is kept, and the reason says what the library reported.
 TEST_F(GpuLinkRun, CardOfAnotherGenerationIsNotUsed) {
   RunResult r = RunTool(OnBench({"/I", "3"}, "[Card1]\nOverdrive=6\n"));
   ASSERT_FALSE(r.Crashed()) << r.Describe();
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
-  EXPECT_EQ(r.out.rfind("Can't find adapter\n", 0), 0u) << r.Describe();
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
+  EXPECT_EQ(r.out.rfind("Can't find adapter\nThe display library " + DisplayLibraryFileName() +
+                            " reports no adapter with overdrive support (generation 7 or 8): 4 "
+                            "adapters listed, generation 6 reported\n",
+                        0),
+            0u)
+      << r.Describe();
   EXPECT_TRUE(I2cCalls().empty());
+}
+
+// BRUMEL_DEBUG=1: the diagnostic log goes to standard error (the loader's lines, each refused
+// reply with its reason, the library's failed results), and the job's own output stays as it
+// is. Without the variable nothing at all is written there.
+TEST_F(GpuLinkRun, TheDiagnosticLogGoesToStandardErrorOnlyWhenAskedFor) {
+  RunSpec request = OnBench({"/I", "2"}, "[Fault]\nKind=badchecksum\n");
+  request.env["BRUMEL_DEBUG"] = "1";
+  RunResult logged = RunTool(request);
+  ASSERT_FALSE(logged.Crashed()) << logged.Describe();
+  EXPECT_EQ(logged.exitCode, 1) << logged.Describe();
+  const std::string display =
+      BenchCardDisplay("ADL_I2C_OEM", kFailedChipLines) + NoAnswerLine("ADL_I2C_OEM");
+  EXPECT_EQ(logged.out, display) << logged.Describe();
+  for (const char* line : {
+           // An entry point the bench's library lacks, and the loader's count.
+           "ADL2_Adapter_Speed_Caps ... [Fail]\n",
+           "AdlInitialize ... [Number of Adapters = 4]\n",
+           // The first query's reply, refused, and why.
+           "ISP reply ... [SyncPacketNumber (A4) rejected: checksum echo 0x",
+           "ISP reply ... [GetVersion (A6) rejected: checksum echo 0x",
+       }) {
+    EXPECT_NE(logged.err.find(line), std::string::npos) << line << "\n" << logged.err;
+  }
+
+  request.env["BRUMEL_DEBUG"] = std::nullopt;
+  RunResult quiet = RunTool(request);
+  EXPECT_EQ(quiet.exitCode, 1) << quiet.Describe();
+  EXPECT_EQ(quiet.out, display) << quiet.Describe();
+  EXPECT_EQ(quiet.err, "") << quiet.Describe();
 }
 
 // The "Key=Value" lines of a section of INI text, in file order.
@@ -197,7 +238,9 @@ TEST_F(GpuLinkRun, NewAdapterSectionHoldsTheCardsDefaults) {
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
 
     ASSERT_TRUE(tool->Write("k"));
-    EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+    // LED reports travel over USB only: the mode over I2C was not sent.
+    EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 1) << tool->OutputSoFar();
+    EXPECT_NE(tool->OutputSoFar().find(kModeNeedsUsb), std::string::npos) << tool->OutputSoFar();
     EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
   }
 }
@@ -228,7 +271,7 @@ TEST_F(GpuLinkRun, ExistingAdapterSectionIsLeftAsItWas) {
   EXPECT_EQ(SectionLines(ini, kSection), lines) << ini;
   EXPECT_EQ(SectionLines(ini, "Adapters"), std::vector<std::string>{std::string("0=") + kSection});
   ASSERT_TRUE(tool->Write("k"));
-  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 1) << tool->OutputSoFar();  // the mode was not sent
 }
 
 // A whole run on a card of generation 8: the lists the library hands out are the tool's to

@@ -37,6 +37,7 @@ struct DisplayFault {
   std::string chip;  // what the display shows under "[ Chip - Current]"
   long minMs;        // the bound of the whole display
   long maxMs;
+  bool answered;  // at least one query got an accepted reply
 };
 
 void PrintTo(const DisplayFault& c, std::ostream* os) { *os << c.name; }
@@ -49,28 +50,31 @@ const DisplayFault kFaults[] = {
     // A query whose reply never comes waits out its 5000 ms; the next one is answered.
     {"NoReplyToOneQuery", "[Fault]\nKind=noreply\nApplyTo=A6\n",
      SimulatedChipLinesWith("FW Version", "0x00000000"), 5000 + kPausesMs - 10,
-     5000 + kPausesMs + 1500},
+     5000 + kPausesMs + 1500, true},
     {"BadChecksum", "[Fault]\nKind=badchecksum\n", kFailedChipLines, kPausesMs - 10,
-     kPausesMs + 1000},
+     kPausesMs + 1000, false},
     // The sync does not check the number: only the queries after it fail.
-    {"BadNumber", "[Fault]\nKind=badnumber\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000},
-    {"Garbage", "[Fault]\nKind=garbage\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000},
+    {"BadNumber", "[Fault]\nKind=badnumber\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000,
+     true},
+    {"Garbage", "[Fault]\nKind=garbage\n", kFailedChipLines, kPausesMs - 10, kPausesMs + 1000,
+     false},
     {"SlowReply", "[Fault]\nDelayMs=300\n", kSimulatedChipLines, 9 * 300 + 100,
-     9 * 300 + kPausesMs + 1500},
+     9 * 300 + kPausesMs + 1500, true},
     // Gone after the sync, the version and the release query: the next send fails and closes
     // the link, and every later query fails at once.
-    {"Unplugged", "[Fault]\nUnplugAfter=3\n", kChipGoneAfterRelease, 0, 1000},
+    {"Unplugged", "[Fault]\nUnplugAfter=3\n", kChipGoneAfterRelease, 0, 1000, true},
     // One query fails: its line shows the failure form, the others their values.
     {"VersionQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=A6\n",
-     SimulatedChipLinesWith("FW Version", "0x00000000"), kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("FW Version", "0x00000000"), kPausesMs - 10, kPausesMs + 1000, true},
     {"FlashModeQueryFails", "[Fault]\nKind=badchecksum\nApplyTo=CA\n",
-     SimulatedChipLinesWith("Flash Mode", "Unknown (0x00)"), kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("Flash Mode", "Unknown (0x00)"), kPausesMs - 10, kPausesMs + 1000,
+     true},
     {"ConfigQueryFails", "[Fault]\nKind=badnumber\nApplyTo=A2\n",
      SimulatedChipLinesWith("Config0 : Config1", "0xFFFFFFFF : 0xFFFFFFFF"), kPausesMs - 10,
-     kPausesMs + 1000},
+     kPausesMs + 1000, true},
     // A failed ROM query prints no ROM line at all.
     {"RomQueryFailsPrintsNoRomLine", "[Fault]\nKind=badchecksum\nApplyTo=A5\n",
-     SimulatedChipLinesWith("ROM Data", ""), kPausesMs - 10, kPausesMs + 1000},
+     SimulatedChipLinesWith("ROM Data", ""), kPausesMs - 10, kPausesMs + 1000, true},
 };
 
 class ChannelFault : public ::testing::TestWithParam<std::tuple<Link, DisplayFault>> {
@@ -120,13 +124,17 @@ TEST_P(ChannelFault, InformationDisplayShowsTheFaultWithinItsBound) {
 
   const auto start = Clock::now();
   ::testing::internal::CaptureStdout();
-  PrintChipInformation();
+  const bool answered = PrintChipInformation();
   const std::string out = ::testing::internal::GetCapturedStdout();
   const long ms = ElapsedMs(start);
 
   const size_t chip = out.find("[ Chip - Current]\n");
   ASSERT_NE(chip, std::string::npos) << out;
-  EXPECT_EQ(out.substr(chip), std::string("[ Chip - Current]\n") + fault.chip + "\n");
+  // A display that no query got an answer for says so after its own lines.
+  const std::string verdict =
+      fault.answered ? "" : "No controller answered on USB: no chip value above was read\n";
+  EXPECT_EQ(out.substr(chip), std::string("[ Chip - Current]\n") + fault.chip + "\n" + verdict);
+  EXPECT_EQ(answered, fault.answered);
   EXPECT_GE(ms, fault.minMs);
   EXPECT_LE(ms, fault.maxMs);
 }

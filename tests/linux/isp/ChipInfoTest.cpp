@@ -159,7 +159,9 @@ TEST_F(ChipInfo, I2cInterfaceShowsImagesAndFailureForms) {
             "Device ID .............. 0x00000000\n"
             "Flash Mode ............. Unknown (0x00)\n"
             "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n"
-            "\n");
+            "\n"
+            "No controller answered on I2C: no link is set up for it; /I 2 and /I 3 reach the "
+            "controller over an I2C line of a graphics card\n");
 }
 
 TEST_F(ChipInfo, ImageThatIsAFolderShowsOnlyTheLoaderMessage) {
@@ -190,17 +192,40 @@ TEST_F(ChipInfo, AdapterLineFollowsInterfaceWhenNamed) {
 TEST_F(ChipInfo, NoChannelPrintsNoChipValues) {
   SetControllerChannel(nullptr);
   RunOptions().InterfaceNumber = 0;
-  EXPECT_EQ(Display(), "[ Configuration ]\nProgram Interface ...... USB\n\n[ Chip - Current]\n\n");
+  EXPECT_EQ(Display(),
+            "[ Configuration ]\nProgram Interface ...... USB\n\n[ Chip - Current]\n\n"
+            "No controller answered on USB: no chip value above was read\n");
+}
+
+// The display's verdict: one accepted reply is an answer; none at all is not.
+TEST_F(ChipInfo, TheDisplayTellsWhetherTheControllerAnswered) {
+  std::string printed;
+  ASSERT_TRUE(Open(0, true, kBenchDeviceId, &printed));
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(PrintChipInformation());
+  EXPECT_EQ(::testing::internal::GetCapturedStdout().find("No controller answered"),
+            std::string::npos);
+  SetControllerChannel(nullptr);
+
+  // Only the last query (ROM state) is answered: still an answer.
+  UseScenario("[Fault]\nKind=badchecksum\nCount=8\n");
+  ASSERT_TRUE(Open(0, true, kBenchDeviceId, &printed));
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(PrintChipInformation());
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("ROM Data"), std::string::npos);
 }
 
 // ---- connection step ----
 
-TEST_F(ChipInfo, UsbWithoutDeviceIdIsFalseAndSilent) {
+TEST_F(ChipInfo, UsbWithoutDeviceIdIsFalseAndSaysWhatIsMissing) {
+  const std::string line =
+      "The USB link needs the device id: add /ID with the controller's vendor and product id, "
+      "e.g. /ID 0416A316\n";
   std::string printed;
   EXPECT_FALSE(Open(0, false, 0, &printed));
-  EXPECT_EQ(printed, "");
+  EXPECT_EQ(printed, line);
   EXPECT_FALSE(Open(0, true, -1, &printed));
-  EXPECT_EQ(printed, "");
+  EXPECT_EQ(printed, line);
 }
 
 TEST_F(ChipInfo, UsbOpensFallbackDeviceSilently) {
@@ -212,11 +237,41 @@ TEST_F(ChipInfo, UsbOpensFallbackDeviceSilently) {
   EXPECT_EQ(ControllerChannel()->GetOpenedProductId(), 0xA316u);
 }
 
-TEST_F(ChipInfo, UsbWithNoMatchingDevicePrintsFailStatus) {
-  UseScenario("[Device]\nVendorId=1234\nProductId=5678\n");
-  std::string printed;
-  EXPECT_FALSE(Open(0, true, 0x11112222, &printed));
-  EXPECT_EQ(printed, "USB Connection                    [ Fail ]\n");
+// The status line, then why: which id was looked for and what the controller's vendors have on
+// the bus; a device found but not opened, with the system's reason.
+TEST_F(ChipInfo, AFailedUsbConnectionSaysWhy) {
+  const std::string fail = "USB Connection                    [ Fail ]\n";
+  const struct {
+    const char* what;
+    const char* scenario;
+    int32_t id;
+    std::string reason;
+  } cases[] = {
+      {"no device of the vendors", "[Device]\nVendorId=1234\nProductId=5678\n", 0x11112222,
+       "No USB HID device 1111:2222 is present, nor the fallback 0416:A316; no other device of "
+       "vendor 1111 or 0416 is present"},
+      {"the vendor's other products",
+       "[Device]\nCount=2\nVendorId=0416\nProductId=5020\nProductId2=5021\n", 0x04163F00,
+       "No USB HID device 0416:3F00 is present, nor the fallback 0416:A316; other devices of "
+       "vendor 0416: 0416:5020, 0416:5021"},
+      {"the fallback id itself", "[Device]\nVendorId=0416\nProductId=5020\n", 0x0416A316,
+       "No USB HID device 0416:A316 is present; other devices of vendor 0416: 0416:5020"},
+      {"a node the user may not open", "[Device]\nOpenError=EACCES\n", kBenchDeviceId,
+       "Cannot open /dev/hidraw-sim0: permission denied; the udev rule in the README (\"Access "
+       "to the controller\") gives the user at the seat access"},
+      {"a node another program holds", "[Device]\nOpenError=EBUSY\n", kBenchDeviceId,
+       "Cannot open /dev/hidraw-sim0: the device is busy (another program holds it)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseScenario(c.scenario);
+    std::string printed;
+    EXPECT_FALSE(Open(0, true, c.id, &printed));
+    EXPECT_EQ(printed, fail + c.reason + "\n");
+    ASSERT_NE(ControllerChannel(), nullptr);
+    EXPECT_FALSE(ControllerChannel()->IsConnected());
+    SetControllerChannel(nullptr);
+  }
 }
 
 TEST_F(ChipInfo, ConnectionStepReplacesTheChannel) {
@@ -239,7 +294,10 @@ class ChipInfoGpu : public ChipInfo, public ::testing::WithParamInterface<GpuCas
 TEST_P(ChipInfoGpu, SetsI2cTargetAndReportsNoDisplayLibrary) {
   std::string printed;
   EXPECT_TRUE(Open(GetParam().interfaceNumber, false, 0, &printed));
-  EXPECT_EQ(printed, "Can't find adapter\n");
+  EXPECT_EQ(printed,
+            "Can't find adapter\nThe display library was not found: neither "
+            "libatiadlxx.so nor libatiadlxy.so is beside the executable or found by the "
+            "system's search\n");
   ISPLdCMD* channel = ControllerChannel();
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(channel->GetInterface(), ISPLdCMD::kGpuI2c);

@@ -31,7 +31,13 @@ class TestsOnSim : public ::testing::Test {
     log_ = dir_.File("sim.log");
     setenv("BRUMEL_SIM_LOG", log_.c_str(), 1);
     TVireon::ResetState();
-    TVireon::SetPollWait([this](unsigned ms) { waits_.push_back(ms); });
+    TVireon::SetPollWait([this](unsigned ms) {
+      waits_.push_back(ms);
+      if (waitKeys_.empty()) return -1;
+      const int key = waitKeys_.front();
+      waitKeys_.erase(waitKeys_.begin());
+      return key;
+    });
   }
   void TearDown() override {
     SetControllerChannel(nullptr);
@@ -81,6 +87,7 @@ class TestsOnSim : public ::testing::Test {
   simtest::ScratchDir dir_;
   std::string log_;
   std::vector<unsigned> waits_;
+  std::vector<int> waitKeys_;  // the key each wait between polls gives (then none)
 };
 
 // ---- colour test ------------------------------------------------------------------------------
@@ -176,6 +183,22 @@ TEST_F(TestsOnSim, ButtonRoundJudgesTheReportedPresses) {
     EXPECT_EQ(TVireon::ButtonIndex, 1);
     SetControllerChannel(nullptr);
   }
+}
+
+// Esc between two polls ends the round at once, as aborted; any other key is ignored.
+TEST_F(TestsOnSim, EscBetweenPollsLeavesTheButtonRound) {
+  Connect();
+  waitKeys_ = {'x', '1', kEscapeKey, 'y'};
+  bool passed = true;
+  const std::string out = Quietly([&] { passed = GetVireon()->ButtonTest(0, 3); });
+  EXPECT_FALSE(passed);
+  EXPECT_EQ(TVireon::LastRoundEnd, TRoundEnd::Aborted);
+  EXPECT_EQ(TVireon::LastAsked, "button [ + ]");
+  EXPECT_EQ(waits_.size(), 3u);
+  const std::vector<std::string> got = Received();
+  EXPECT_EQ(std::count(got.begin(), got.end(), "LED read buttons -> 00"), 3);
+  EXPECT_EQ(out.find("PLEASE TRY AGAIN"), std::string::npos) << out;
+  EXPECT_EQ(TVireon::ButtonIndex, 1);
 }
 
 TEST_F(TestsOnSim, FiveRightPressesPassFiveRoundsAndStartOver) {

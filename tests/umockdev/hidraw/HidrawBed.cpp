@@ -257,9 +257,14 @@ bool AddDevice(UMockdevTestbed* testbed, const std::string& root, Node& node, si
   // With a device number umockdev takes the node for a device it emulates, and opens it through
   // a socket whatever the open of the node gave; a closed node has none, and stays a plain FIFO.
   const std::string deviceNumber = "243:" + std::to_string(i);
-  gchar* raw = umockdev_testbed_add_device(testbed, "hidraw", hidraw.c_str(), hid,
-                                           closedNode ? nullptr : "dev", deviceNumber.c_str(),
-                                           nullptr, "DEVNAME", node.devnode.c_str(), nullptr);
+  // (Both lists end with a null; a closed node's attribute list is empty, but its DEVNAME stays,
+  // so the library still finds the node and fails only at its open.)
+  gchar* raw = closedNode
+                   ? umockdev_testbed_add_device(testbed, "hidraw", hidraw.c_str(), hid, nullptr,
+                                                 "DEVNAME", node.devnode.c_str(), nullptr)
+                   : umockdev_testbed_add_device(testbed, "hidraw", hidraw.c_str(), hid, "dev",
+                                                 deviceNumber.c_str(), nullptr, "DEVNAME",
+                                                 node.devnode.c_str(), nullptr);
   g_free(hid);
   if (!raw) return false;
   g_free(raw);

@@ -184,11 +184,18 @@ TEST_F(HidrawRun, ANodeTheUserMayNotOpen) {
   RunResult r = RunTool(refused);
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.out.rfind(kUsbFail, 0), 0u) << r.Describe();
-  // REASON LINE: the line after the failure line that names the node and the udev rule handing
-  // it to the seat is asserted here once the connection step prints one.
+  // The failure line, then the reason: the node named, and the udev rule that hands it to the
+  // user at the seat.
+  EXPECT_EQ(r.out.rfind(std::string(kUsbFail) +
+                            "Cannot open /dev/hidraw0: permission denied; the udev rule in the "
+                            "README (\"Access to the controller\") gives the user at the seat "
+                            "access\n",
+                        0),
+            0u)
+      << r.Describe();
   EXPECT_EQ(r.out.find("Press any key"), std::string::npos) << "no lighting mode" << r.Describe();
-  // The run flow's code for a lighting mode skipped because the link failed.
-  EXPECT_EQ(r.exitCode, 0) << r.Describe();
+  // A lighting mode skipped because the link failed.
+  EXPECT_EQ(r.exitCode, 1) << r.Describe();
   EXPECT_TRUE(Received("refused.log").empty()) << r.Describe();
 
   RunSpec given =

@@ -54,6 +54,7 @@ TEST(AdlLoader, SecondNameThroughTheSystemSearchGetsTheX32Label) {
   EXPECT_EQ(other.logLines.front(), (Line{"Load Library (x64)", kName64, 10}));
 }
 
+// Neither name loads: one line says so, and the reason names both.
 TEST(AdlLoader, NoLibrary) {
   FakeAdl fake;
   auto adl = fake.Load();
@@ -62,7 +63,14 @@ TEST(AdlLoader, NoLibrary) {
   EXPECT_EQ(adl->GetNumberOfAdapters(), -1);
   EXPECT_EQ(adl->GetAdapterTable(), nullptr);
   EXPECT_EQ(adl->Entry<AdlEntry::ADL2_Overdrive_Caps>(), nullptr);
-  EXPECT_TRUE(fake.logLines.empty());
+  ASSERT_EQ(fake.logLines.size(), 1u);
+  EXPECT_EQ(fake.logLines[0].label, "Load Library");
+  EXPECT_EQ(fake.logLines[0].value.rfind("not found: " + kName64 + " nor " + kName32, 0), 0u)
+      << fake.logLines[0].value;
+  EXPECT_EQ(fake.logLines[0].colour, 12);
+  EXPECT_EQ(adl->NotReadyReason(), "The display library was not found: neither " + kName64 +
+                                       " nor " + kName32 +
+                                       " is beside the executable or found by the system's search");
 }
 
 // Missing names are reported in byte order of their names (not in resolution order, not
@@ -98,11 +106,17 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
     bool ready;
     int mainControlVersion;
     bool tableFetched;
+    std::string reason;  // why it is not ready
+  };
+  const std::string lib = "The display library " + kName64;
+  const auto many = [&](int64_t n) {
+    return lib + " reports " + std::to_string(n) +
+           " adapters, more than the 1024 a machine can have";
   };
   const Case cases[] = {
-      {"healthy", {}, std::nullopt, 0, 0, true, 2, true},
-      {"no adapters", {}, 0, 0, 0, false, 2, false},
-      {"negative count", {}, -3, 0, 0, false, 2, false},
+      {"healthy", {}, std::nullopt, 0, 0, true, 2, true, ""},
+      {"no adapters", {}, 0, 0, 0, false, 2, false, lib + " reports no adapter"},
+      {"negative count", {}, -3, 0, 0, false, 2, false, lib + " reports no adapter"},
       {"no count entry point",
        {"ADL2_Adapter_NumberOfAdapters_Get"},
        std::nullopt,
@@ -110,7 +124,8 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        0,
        false,
        2,
-       false},
+       false,
+       lib + " lacks the entry point ADL2_Adapter_NumberOfAdapters_Get"},
       // Without the table entry point there is nothing to enumerate.
       {"no table entry point",
        {"ADL2_Adapter_AdapterInfo_Get"},
@@ -119,15 +134,48 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        0,
        false,
        2,
-       false},
+       false,
+       lib + " lacks the entry point ADL2_Adapter_AdapterInfo_Get"},
       // A count above the most logical adapters a machine has (and so a table past 2^31 bytes)
       // is refused before anything is allocated.
-      {"most adapters taken", {}, TADL::kMaxAdapters, 0, 0, true, 2, true},
-      {"more adapters than a machine has", {}, TADL::kMaxAdapters + 1, 0, 0, false, 2, false},
-      {"count past the table limit", {}, INT_MAX / 1572 + 1, 0, 0, false, 2, false},
-      {"largest count", {}, INT_MAX, 0, 0, false, 2, false},
-      {"table refused", {}, std::nullopt, 0, -1, false, 2, true},
-      {"context refused", {}, std::nullopt, -1, 0, false, -1, false},
+      {"most adapters taken", {}, TADL::kMaxAdapters, 0, 0, true, 2, true, ""},
+      {"more adapters than a machine has",
+       {},
+       TADL::kMaxAdapters + 1,
+       0,
+       0,
+       false,
+       2,
+       false,
+       many(TADL::kMaxAdapters + 1)},
+      {"count past the table limit",
+       {},
+       INT_MAX / 1572 + 1,
+       0,
+       0,
+       false,
+       2,
+       false,
+       many(INT_MAX / 1572 + 1)},
+      {"largest count", {}, INT_MAX, 0, 0, false, 2, false, many(INT_MAX)},
+      {"table refused",
+       {},
+       std::nullopt,
+       0,
+       -1,
+       false,
+       2,
+       true,
+       lib + " did not hand out its adapter table: ADL2_Adapter_AdapterInfo_Get answered -1"},
+      {"context refused",
+       {},
+       std::nullopt,
+       -1,
+       0,
+       false,
+       -1,
+       false,
+       lib + " did not start: ADL2_Main_Control_Create answered -1"},
       {"no context entry point",
        {"ADL2_Main_Control_Create"},
        std::nullopt,
@@ -135,7 +183,8 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        0,
        false,
        -1,
-       false},
+       false,
+       lib + " lacks the entry point ADL2_Main_Control_Create"},
       {"nothing but the context",
        {"ADL2_Adapter_NumberOfAdapters_Get", "ADL2_Adapter_AdapterInfo_Get",
         "ADL2_Main_Control_Destroy", "ADL2_Overdrive_Caps"},
@@ -144,7 +193,8 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        0,
        false,
        2,
-       false},
+       false,
+       lib + " lacks the entry point ADL2_Adapter_NumberOfAdapters_Get"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -158,6 +208,7 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
     EXPECT_EQ(adl->IsReady(), c.ready);
     EXPECT_EQ(adl->GetMainControlVersion(), c.mainControlVersion);
     EXPECT_EQ(fake.infoCalls, c.tableFetched ? 1 : 0);
+    EXPECT_EQ(adl->NotReadyReason(), c.reason);
     adl.reset();
     EXPECT_EQ(fake.frees, 1);
   }

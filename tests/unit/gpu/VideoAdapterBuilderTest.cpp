@@ -45,7 +45,11 @@ struct Enumeration {
   size_t objects;
   std::vector<int> keptIndices;          // library adapter index of each kept adapter
   std::vector<std::string> adapterList;  // the "Adapters" section
+  std::string reason;                    // why none was kept ("" when one was)
 };
+
+// The library LoadBeside() finds.
+const std::string kLibrary = "The display library " + TADL::LibraryFileName(0);
 
 TEST(VideoAdapterBuilder, KeepsOneAdapterPerCardAsListed) {
   const Enumeration cases[] = {
@@ -54,23 +58,46 @@ TEST(VideoAdapterBuilder, KeepsOneAdapterPerCardAsListed) {
        {},
        4,
        {0},
-       {"0=3_UDID_A"}},
+       {"0=3_UDID_A"},
+       ""},
       // Only the last kept adapter is compared: alternating cards are all kept.
       {"A, B, A",
        {kCardA, kCardB, kCardA},
        {},
        3,
        {0, 1, 2},
-       {"0=3_UDID_A", "1=5_UDID_B", "2=3_UDID_A"}},
-      {"A, A, B, B", {kCardA, kCardA, kCardB, kCardB}, {}, 4, {0, 2}, {"0=3_UDID_A", "1=5_UDID_B"}},
-      {"no tuning capability entry point", {kCardA, kCardB}, {"ADL2_Overdrive_Caps"}, 0, {}, {}},
+       {"0=3_UDID_A", "1=5_UDID_B", "2=3_UDID_A"},
+       ""},
+      {"A, A, B, B",
+       {kCardA, kCardA, kCardB, kCardB},
+       {},
+       4,
+       {0, 2},
+       {"0=3_UDID_A", "1=5_UDID_B"},
+       ""},
+      {"no tuning capability entry point",
+       {kCardA, kCardB},
+       {"ADL2_Overdrive_Caps"},
+       0,
+       {},
+       {},
+       kLibrary + " lacks the entry point ADL2_Overdrive_Caps"},
       {"generations other than 7 and 8, and a refused query",
        {With(kCardA, 6), With(kCardB, 8), With(kCardB, 9), With(kCardA, 7, -8)},
        {},
        1,
        {1},
-       {"0=5_UDID_B"}},
-      {"no adapters", {}, {}, 0, {}, {}},
+       {"0=5_UDID_B"},
+       ""},
+      {"none of generation 7 or 8",
+       {With(kCardA, 6), With(kCardB, 9), With(kCardA, 7, -8)},
+       {},
+       0,
+       {},
+       {},
+       kLibrary + " reports no adapter with overdrive support (generation 7 or 8): 3 adapters "
+                  "listed, generations 6 and 9 reported, ADL2_Overdrive_Caps answered -8"},
+      {"no adapters", {}, {}, 0, {}, {}, kLibrary + " reports no adapter"},
   };
   for (const Enumeration& c : cases) {
     SCOPED_TRACE(c.what);
@@ -92,6 +119,7 @@ TEST(VideoAdapterBuilder, KeepsOneAdapterPerCardAsListed) {
     EXPECT_EQ(builder.GetActiveAdapter(), kept.empty() ? nullptr : builder.GetAdapters()->front());
     EXPECT_EQ(SectionText(path, "Adapters"), c.adapterList);
     EXPECT_EQ(config.GetAdapterUDIDs().size(), c.adapterList.size());  // one registration each
+    EXPECT_EQ(builder.NoAdapterReason(), c.reason);
   }
 }
 

@@ -86,6 +86,7 @@ TEST(IspPacketTest, ReplyAcceptance) {
     r[5] = static_cast<uint8_t>(number >> 8);
     return r;
   };
+  // The reason a refused reply is logged with; "" for an accepted one.
   struct Case {
     const char* what;
     Packet packet;
@@ -93,26 +94,35 @@ TEST(IspPacketTest, ReplyAcceptance) {
     uint32_t counter;
     bool checkNumber;
     bool accepted;
+    const char* reason;
   } cases[] = {
-      {"matching", reply(0xB8, 19), 64, 20, true, true},
-      {"header only", reply(0xB8, 19), 8, 20, true, true},
-      {"short reply", reply(0xB8, 19), 7, 20, true, false},
-      {"nothing read", reply(0xB8, 19), 0, 20, false, false},
-      {"wrong checksum echo", reply(0xB9, 19), 64, 20, true, false},
-      {"checksum high byte", reply(0x1B8, 19), 64, 20, true, false},
-      {"wrong number echo", reply(0xB8, 18), 64, 20, true, false},
-      {"number not checked (sync)", reply(0xB8, 77), 64, 20, false, true},
-      {"wrong checksum, number not checked", reply(0xB7, 19), 64, 20, false, false},
-      {"after a sync: echo 4", reply(0xB8, 4), 64, 5, true, true},
+      {"matching", reply(0xB8, 19), 64, 20, true, true, ""},
+      {"header only", reply(0xB8, 19), 8, 20, true, true, ""},
+      {"short reply", reply(0xB8, 19), 7, 20, true, false, "short: 7 bytes, at least 8 expected"},
+      {"nothing read", reply(0xB8, 19), 0, 20, false, false, "short: 0 bytes, at least 8 expected"},
+      {"wrong checksum echo", reply(0xB9, 19), 64, 20, true, false,
+       "checksum echo 0x00B9, 0x00B8 expected"},
+      {"checksum high byte", reply(0x1B8, 19), 64, 20, true, false,
+       "checksum echo 0x01B8, 0x00B8 expected"},
+      {"wrong number echo", reply(0xB8, 18), 64, 20, true, false,
+       "packet number echo 0x0012, 0x0013 expected"},
+      {"number not checked (sync)", reply(0xB8, 77), 64, 20, false, true, ""},
+      {"wrong checksum, number not checked", reply(0xB7, 19), 64, 20, false, false,
+       "checksum echo 0x00B7, 0x00B8 expected"},
+      {"after a sync: echo 4", reply(0xB8, 4), 64, 5, true, true, ""},
       // Past 65536 the echo is the low 16 bits of the counter minus one.
-      {"counter 0x10005", reply(0xB8, 4), 64, 0x10005, true, true},
-      {"counter 0x10005, full number", reply(0xB8, 0x0004), 64, 0x20005, true, true},
-      {"counter 0x10000: echo FFFF", reply(0xB8, 0xFFFF), 64, 0x10000, true, true},
-      {"counter 0x10000: echo 0", reply(0xB8, 0), 64, 0x10000, true, false},
+      {"counter 0x10005", reply(0xB8, 4), 64, 0x10005, true, true, ""},
+      {"counter 0x10005, full number", reply(0xB8, 0x0004), 64, 0x20005, true, true, ""},
+      {"counter 0x10000: echo FFFF", reply(0xB8, 0xFFFF), 64, 0x10000, true, true, ""},
+      {"counter 0x10000: echo 0", reply(0xB8, 0), 64, 0x10000, true, false,
+       "packet number echo 0x0000, 0xFFFF expected"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(AcceptReply(c.packet.data(), c.received, 4, 0xB8, c.counter, c.checkNumber),
               c.accepted)
+        << c.what;
+    EXPECT_EQ(RejectedReplyReason(c.packet.data(), c.received, 4, 0xB8, c.counter, c.checkNumber),
+              c.reason)
         << c.what;
   }
   // Header offset 2: number echo at 2-3, at least 4 bytes.

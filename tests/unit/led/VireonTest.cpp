@@ -36,13 +36,22 @@ class Vireon : public ::testing::Test {
     SetControllerChannel(nullptr);
     TVireon::ResetState();
     TVireon::SetSeedSource([this] { return seed_; });
-    TVireon::SetPollWait([this](unsigned ms) { waits_.push_back(ms); });
+    TVireon::SetPollWait([this](unsigned ms) {
+      waits_.push_back(ms);
+      return -1;
+    });
     TVireon::SetKeySource([this] { return NextKey(); });
+    // A controller that takes every LED report, unless a case says otherwise.
+    TVireon::SetLedSink([this](const LedReport& report) {
+      sent_.push_back(report);
+      return sendWorks_;
+    });
   }
   void TearDown() override {
     TVireon::SetKeySource({});
     TVireon::SetPollWait({});
     TVireon::SetSeedSource({});
+    TVireon::SetLedSink({});
     TVireon::ResetState();
   }
 
@@ -86,6 +95,8 @@ class Vireon : public ::testing::Test {
   uint8_t before_ = 0;
   int lit_ = -1;
   std::vector<unsigned> waits_;
+  std::vector<LedReport> sent_;
+  bool sendWorks_ = true;
 };
 
 // ---- colour code ------------------------------------------------------------------------------
@@ -222,6 +233,93 @@ TEST_F(Vireon, AFailedRoundKeepsItsColourLit) {
   EXPECT_TRUE(ColourRound({kRight}));
   EXPECT_NE(lit_, failed);
   EXPECT_EQ(TVireon::TestedColors, (1u << failed) | (1u << lit_));
+}
+
+// No usable link (no channel, no link chosen, a USB link that never opened, a round over
+// another interface): the round ends before the tiles, reads no key, and says why in one line.
+TEST_F(Vireon, AColourRoundWithoutALinkEndsBeforeItsTiles) {
+  TVireon::SetLedSink({});
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(kind);
+    if (kind == 1 || kind == 2) {
+      auto channel = std::make_unique<ISPLdCMD>();
+      if (kind == 2) channel->SetInterface(ISPLdCMD::kUsbHid);
+      SetControllerChannel(std::move(channel));
+    }
+    keys_ = {kRight};
+    keysRead_ = 0;
+    bool passed = true;
+    const int32_t interface = kind == 3 ? 1 : 0;
+    const std::string out = Captured([&] { passed = GetVireon()->ColorTest(interface, 3); });
+    EXPECT_FALSE(passed);
+    EXPECT_EQ(out, "No controller answers: the colour test cannot run\n");
+    EXPECT_EQ(keysRead_, 0u);
+    EXPECT_EQ(TVireon::TestedColors, 0);
+    EXPECT_EQ(TVireon::LastRoundEnd, TRoundEnd::NoController);
+    EXPECT_FALSE(TVireon::CanRun(true, interface));
+  }
+  SetControllerChannel(nullptr);
+}
+
+// The controller goes away: the set-colour report is not taken, so the round fails before it
+// asks, whatever the operator would type.
+TEST_F(Vireon, AColourThatCannotBeLitFailsTheRoundAtOnce) {
+  sendWorks_ = false;
+  std::string out;
+  EXPECT_FALSE(ColourRound({kRight}, &out));
+  EXPECT_EQ(keysRead_, 0u);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0][4], 0x01);  // the set-colour report was tried
+  EXPECT_TRUE(out.ends_with("No controller answers: the colour test cannot run\n")) << out;
+  EXPECT_EQ(out.find("Please enter COLOR CODE"), std::string::npos) << out;
+  EXPECT_EQ(TVireon::LastRoundEnd, TRoundEnd::NoController);
+  EXPECT_EQ(TVireon::LastAsked, TVireon::ColorNames[static_cast<size_t>(lit_)]);
+}
+
+// Esc ends the round at once; a key before it still costs its try.
+TEST_F(Vireon, EscLeavesTheColourRound) {
+  std::string out;
+  EXPECT_FALSE(ColourRound({kWrongDigit, kEscapeKey, kRight}, &out));
+  EXPECT_EQ(keysRead_, 2u);
+  const std::string prompt = "Please enter COLOR CODE: ";
+  EXPECT_EQ(out.substr(out.find(prompt)), prompt + "PLEASE TRY AGAIN (Remaining: 2)\n" + prompt);
+  EXPECT_EQ(TVireon::LastRoundEnd, TRoundEnd::Aborted);
+  // The verdict ends the open prompt line first.
+  EXPECT_EQ(Captured([] { TVireon::PrintVerdict(true, 1, 4, false); }),
+            std::string("\nColour test: ABORTED in round 1 of 4 (Esc; asked for ") +
+                TVireon::ColorNames[static_cast<size_t>(lit_)] + ")\n");
+}
+
+TEST_F(Vireon, TheVerdictNamesTheTestTheRoundAndWhatWasAsked) {
+  const struct {
+    bool colour;
+    TRoundEnd end;
+    const char* asked;
+    int round;
+    bool passed;
+    const char* line;
+  } cases[] = {
+      {true, TRoundEnd::Passed, "white", 4, true, "Colour test: PASS\n"},
+      {false, TRoundEnd::Passed, "button [ 3 ]", 5, true, "Button test: PASS\n"},
+      {true, TRoundEnd::Failed, "green", 2, false,
+       "Colour test: FAIL in round 2 of 4 (asked for green)\n"},
+      {false, TRoundEnd::Failed, "button [ 1 ]", 3, false,
+       "Button test: FAIL in round 3 of 5 (asked for button [ 1 ])\n"},
+      {false, TRoundEnd::Aborted, "button [ - ]", 2, false,
+       "Button test: ABORTED in round 2 of 5 (Esc; asked for button [ - ])\n"},
+      {true, TRoundEnd::NoController, "", 1, false,
+       "Colour test: FAIL in round 1 of 4 (no controller answers)\n"},
+      {true, TRoundEnd::NoController, "blue", 3, false,
+       "Colour test: FAIL in round 3 of 4 (asked for blue; no controller answers)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    TVireon::LastRoundEnd = c.end;
+    TVireon::LastAsked = c.asked;
+    EXPECT_EQ(
+        Captured([&] { TVireon::PrintVerdict(c.colour, c.round, c.colour ? 4 : 5, c.passed); }),
+        c.line);
+  }
 }
 
 // ---- button rounds without a controller -------------------------------------------------------

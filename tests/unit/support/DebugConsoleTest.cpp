@@ -22,19 +22,23 @@ TEST(DebugConsole, DisabledInstanceWritesNothing) {
   DebugLog(nullptr, std::string("x"), std::string("y"), 10);
   EXPECT_EQ(console->SetColor(12), 7);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(console->Enabled);
 }
 
-TEST(DebugConsole, EnabledInstanceWritesLabelledLines) {
+// Lines go to standard error, so that the tool's own output stays as it is.
+TEST(DebugConsole, EnabledInstanceWritesLabelledLinesToStandardError) {
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   TDebugConsole console(true);
   EXPECT_TRUE(console.Enabled);
   DebugLog(&console, std::string("AdlInitialize"), std::string("Number of Adapters = 2"), 10);
   console.Log("Adapter[0]", "3_PCI", 12);
   EXPECT_EQ(console.SetColor(0), 7);
-  const std::string out = testing::internal::GetCapturedStdout();
-  // A process without a console gets one of its own, which cannot be captured here.
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  // A process without standard error gets a console of its own, which cannot be captured here.
   if (!console.OwnsConsole()) {
-    EXPECT_EQ(out, "AdlInitialize ... [Number of Adapters = 2]\nAdapter[0] ... [3_PCI]\n");
+    EXPECT_EQ(err, "AdlInitialize ... [Number of Adapters = 2]\nAdapter[0] ... [3_PCI]\n");
   }
   console.Close();
   EXPECT_EQ(console.Output, plat::kInvalidDebugHandle);

@@ -106,8 +106,11 @@ class FakeWindows final : public plat::ServiceControl,
   uint32_t CreateError = 0;  // non-zero: creation refused with it
   bool ServiceOpens = true;  // an existing service can be opened
   bool ControlsWork = true;  // stop and delete
+  uint32_t StartError = 0;   // non-zero: the start is refused with it (577: an unsigned driver)
+  uint32_t DeviceError = 2;  // what a device that does not open reports
 
   std::vector<std::string> Log;
+  std::vector<std::string> Diagnostics;  // the loader's diagnostic lines, "label: value"
 
   TDriverHost Host(const TDriverOs& os) {
     TDriverHost host;
@@ -117,6 +120,9 @@ class FakeWindows final : public plat::ServiceControl,
     host.Devices = this;
     host.ShowError = [this](const char* caption, const char* text) {
       Log.push_back(std::string("box ") + caption + ": " + text);
+    };
+    host.Log = [this](const std::string& label, const std::string& value) {
+      Diagnostics.push_back(label + ": " + value);
     };
     return host;
   }
@@ -145,11 +151,13 @@ class FakeWindows final : public plat::ServiceControl,
   }
   bool Start(plat::ServiceHandle service) override {
     EXPECT_EQ(service, &service_);
-    const bool started = !DriverRunning && StartLoadsDriver;
+    const bool started = !DriverRunning && StartLoadsDriver && StartError == 0;
     Log.push_back(started ? "start" : "start: refused");
     if (started) DriverRunning = true;
+    lastError_ = started ? 0 : DriverRunning ? plat::kErrorServiceAlreadyRunning : StartError;
     return started;
   }
+  uint32_t LastError() const override { return ManagerOpens ? lastError_ : 5; }
   bool Stop(plat::ServiceHandle service) override {
     EXPECT_EQ(service, &service_);
     Log.push_back(ControlsWork ? "stop" : "stop: refused");
@@ -201,8 +209,10 @@ class FakeWindows final : public plat::ServiceControl,
   void Close(plat::DeviceHandle device) override {
     Log.push_back("close device " + std::to_string(device));
   }
+  uint32_t LastOpenError() const override { return DeviceError; }
 
  private:
+  uint32_t lastError_ = 0;
   int manager_ = 0;
   int service_ = 0;
   plat::DeviceHandle nextDevice_ = 100;
@@ -378,6 +388,48 @@ TEST(DriverLoader, FlowThroughTheServiceManager) {
     EXPECT_EQ(loader.GetHandle(), c.handle) << c.what;
     EXPECT_EQ(windows.Log, c.log) << c.what;
   }
+}
+
+// Each step that fails leaves a diagnostic line with the system's code; the two refusals of an
+// unsigned or blocked driver are named. A service that runs already is no failure.
+TEST(DriverLoader, AFailedStepIsLoggedWithTheSystemsCode) {
+  const TDriverOs win10 = Os(0x1C1, true, true, false);
+  const struct {
+    const char* what;
+    void (*setup)(FakeWindows&);
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"unsigned driver",
+       [](FakeWindows& w) { w.StartError = plat::kErrorInvalidImageHash; },
+       {"StartService BrumelDrv103: error 577: Windows could not verify the driver's signature",
+        "Open \\\\.\\BrumelDrv103: error 2"}},
+      {"blocked driver",
+       [](FakeWindows& w) { w.StartError = plat::kErrorDriverBlocked; },
+       {"StartService BrumelDrv103: error 1275: Windows blocked the driver",
+        "Open \\\\.\\BrumelDrv103: error 2"}},
+      {"no manager", [](FakeWindows& w) { w.ManagerOpens = false; }, {"OpenSCManager: error 5"}},
+      {"creation refused",
+       [](FakeWindows& w) { w.CreateError = 5; },
+       {"CreateService BrumelDrv103: error 5"}},
+      {"file not written",
+       [](FakeWindows& w) { w.WriteResult = plat::FileWrite::NotOpened; },
+       {"Driver file: " + kSys + " could not be created"}},
+      {"healthy", [](FakeWindows&) {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeWindows windows;
+    c.setup(windows);
+    TLoadDriver loader(false, false, false, windows.Host(win10), AllImages());
+    EXPECT_EQ(windows.Diagnostics, c.lines);
+  }
+
+  // Started already (the device opened at once): its refused start is not a failure.
+  FakeWindows running;
+  running.FileThere = running.ServiceThere = running.DriverRunning = true;
+  TLoadDriver loader(false, false, false, running.Host(win10), AllImages());
+  EXPECT_NE(loader.GetHandle(), plat::kInvalidDevice);
+  EXPECT_TRUE(running.Diagnostics.empty());
 }
 
 TEST(DriverLoader, UnloadClosesAndStopsAndDeletesAsAsked) {
