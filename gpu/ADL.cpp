@@ -73,7 +73,7 @@ TADL::~TADL() {
   if (MainControlVersion == 2) {
     AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
     if (auto destroy = Entry<AdlEntry::ADL2_Main_Control_Destroy>()) {
-      if (destroy(ADLContext) == kAdlOk) ContextCreated = false;
+      if (AdlSucceeded(destroy(ADLContext))) ContextCreated = false;
     }
   }
   if (LibraryHandle) Source->Free(LibraryHandle);
@@ -135,7 +135,7 @@ bool TADL::AdlLoadFunction() {
 bool TADL::AdlInitialize() {
   auto create = Entry<AdlEntry::ADL2_Main_Control_Create>();
   if (!FunctionsLoaded || !create) return false;
-  if (create(AdlMemoryAlloc, 1, &ADLContext) != kAdlOk) return false;
+  if (!AdlSucceeded(create(AdlMemoryAlloc, 1, &ADLContext))) return false;
   MainControlVersion = 2;
 
   if (auto count = Entry<AdlEntry::ADL2_Adapter_NumberOfAdapters_Get>()) {
@@ -155,7 +155,7 @@ bool TADL::AdlInitialize() {
   AdapterTable = static_cast<AdapterInfo*>(AdlMemoryAlloc(bytes));
   if (!AdapterTable) return false;
   std::memset(AdapterTable, 0, static_cast<size_t>(bytes));
-  return info(ADLContext, AdapterTable, bytes) == kAdlOk;
+  return AdlSucceeded(info(ADLContext, AdapterTable, bytes));
 }
 
 // ---- process-wide ------------------------------------------------------------------------
@@ -165,7 +165,7 @@ TADL** GetADL() {
   return &instance;
 }
 
-void* PLAT_LIBCALL AdlMemoryAlloc(int size) {
+void* BRUMEL_ADL_CALLBACK AdlMemoryAlloc(int size) {
   if (size < 0) return nullptr;
   return std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
 }

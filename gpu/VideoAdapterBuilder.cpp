@@ -54,7 +54,7 @@ void TVideoAdapterBuilder::Enumerate(TADL* adl) {
     int supported = 0;
     int enabled = 0;
     int version = 0;
-    if (caps(adl->GetContext(), i, &supported, &enabled, &version) != kAdlOk) continue;
+    if (!AdlSucceeded(caps(adl->GetContext(), i, &supported, &enabled, &version))) continue;
     const uint32_t key = LocationKey(table[i]);
 
     std::unique_ptr<IVideoAdapter> adapter;

@@ -127,6 +127,9 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
       {"count past the table limit", {}, INT_MAX / 1572 + 1, 0, 0, false, 2, false},
       {"largest count", {}, INT_MAX, 0, 0, false, 2, false},
       {"table refused", {}, std::nullopt, 0, -1, false, 2, true},
+      // Results 1 to 4 are successes, with a warning or a mode change.
+      {"context and table with warnings", {}, std::nullopt, 1, 4, true, 2, true},
+      {"context with a mode change", {}, std::nullopt, 3, 2, true, 2, true},
       {"context refused", {}, std::nullopt, -1, 0, false, -1, false},
       {"no context entry point",
        {"ADL2_Main_Control_Create"},
