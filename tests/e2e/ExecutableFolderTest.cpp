@@ -84,5 +84,38 @@ TEST_F(ToolRun, WineOnly_AnExecutableBeyondMaxPathFindsItsOwnFolder) {
   EXPECT_FALSE(fs::exists(deep + "/BrumelISP.ini")) << "the run removes its file";
 }
 
+// A folder whose name no ANSI code page can hold: the tool runs from it on the simulated card,
+// finds the display library beside itself there, shows the size of an image named through such
+// a folder on its command line, and removes its configuration file at the end.
+TEST_F(ToolRun, AFolderNamedInAnyLanguage) {
+  // UTF-8, as every text of the tool.
+  const std::string name = "Łódź_测试";
+  const std::string image = "obraz_图.bin";
+  const std::string dir = folder_.PathOf(name);
+  const std::string library = SimFile(DisplayLibraryFileName());
+  ASSERT_FALSE(library.empty()) << "substitute " << DisplayLibraryFileName() << " not built";
+  folder_.Put(ExtraFile::Copy(name + "/" + ToolFileName(), GetSettings().tool));
+  folder_.Put(ExtraFile::Copy(name + "/" + DisplayLibraryFileName(), library));
+  folder_.Put(ExtraFile::Text(name + "/" + image, "abc"));
+
+  const std::string separator = UnderWine() ? "\\" : "/";
+  EnvChanges env{{"BRUMEL_SIM_LOG", dir + "/sim.log"}, {"BRUMEL_SIM_SCENARIO", std::nullopt}};
+  ProcessResult p =
+      RunProcess(TargetCommand(dir + "/" + ToolFileName(),
+                               {"/I", "2", "/UA", name + separator + image}, folder_.Path(), env),
+                 "", DefaultTimeLimit());
+  std::string out;
+  for (char c : p.out)
+    if (c != '\r') out += c;
+  EXPECT_EQ(p.exitCode, 0) << out << p.err;
+  EXPECT_EQ(out.find("Unable to write"), std::string::npos) << out;
+  EXPECT_NE(out.find("Adapter: Bench Radeon Graphics\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("APROM file size ........ 3 bytes (0x3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("FW Version ............. 0x00010203\n"), std::string::npos) << out;
+  EXPECT_TRUE(fs::exists(dir + "/sim.log")) << "the library beside the tool was not loaded";
+  EXPECT_FALSE(fs::exists(dir + "/BrumelISP.ini")) << "the run removes its file";
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini")) << "nor writes one in the current folder";
+}
+
 }  // namespace
 }  // namespace e2e
