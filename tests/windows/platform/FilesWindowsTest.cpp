@@ -25,7 +25,7 @@ TEST(WideText, ConvertsWholeOrNotAtAll) {
   std::string back;
   ASSERT_TRUE(plat::ToUtf8(wide, back));
   EXPECT_EQ(back, name);
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string("a\xFF"), std::string("\xC5"), std::string("\xE6\xB5")}) {
     EXPECT_FALSE(plat::ToWide(bad, wide)) << bad;
     EXPECT_TRUE(plat::Wide(bad).empty());
