@@ -17,6 +17,6 @@ trap cleanup EXIT
 unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=;mshtml="
 if [ -n "$prefixWine" ] && [ "$prefixWine" != "$wine" ]; then
-  timeout 240 "$prefixWine" cmd /c exit </dev/null >/dev/null 2>&1
+  timeout 1200 "$prefixWine" cmd /c exit </dev/null >/dev/null 2>&1
 fi
-timeout 600 "$wine" "$trial" </dev/null
+timeout 1200 "$wine" "$trial" </dev/null
