@@ -112,10 +112,19 @@ timeout 1200 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || {
   echo "Wine does not start" >&2
   exit 1
 }
-# A prefix made while no 32-bit program could run lacks its 32-bit half: installed now.
+# A prefix made while no 32-bit program could run lacks its 32-bit half, and "wineboot -u" does
+# not install it: such a prefix (build output, nothing else lives in it) is made anew.
 if [ -n "$I386_RUNS" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-  echo "Installing the prefix's 32-bit half"
-  timeout 1800 "$WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
+  echo "The Wine prefix has no 32-bit half: making it anew"
+  stop_wine
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  timeout 1800 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || {
+    echo "Wine does not start" >&2
+    exit 1
+  }
 fi
 
 failed=()
