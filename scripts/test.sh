@@ -173,7 +173,7 @@ if [ -n "$I386_RUNS" ]; then
     if [ "${BRUMEL_WINE32_E2E:-}" = all ]; then
       run_tests linux -L wine32
     else
-      run_tests linux -L wine32 -R "^e2e\.wine32\..*($WINE32_CASES)"
+      run_tests linux -L wine32 -R "^e2e\.wine32\..*($WINE32_CASES)" --repeat until-pass:2
     fi
     unset BRUMEL_E2E_START_SECONDS
   fi
