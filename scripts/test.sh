@@ -147,13 +147,12 @@ run_tests linux -LE wine32
 # run: the information display on a card of generation 8 (the I2C request, and the lists the
 # library makes through the standard-call callback), a newer driver's longer tables (the record
 # forms) and a folder named in any language (the wide calls).
-# Under emulation the emulated Wine itself dies now and then during the long unit run ("qemu:
-# uncaught target signal 11", once after "wine client error: partial write"), at a different
-# case each time, while those cases pass on their own and on x64. There the run keeps to the
-# suites a 32-bit build can get wrong (the display library's records and conventions, the
-# arithmetic, the wide paths, the driver's folder under WOW64, the lock), and a run that ends
-# that way is made again, three times at most: a fault of the tool would end every one of them.
-WINE32_UNIT_SUITES='WideText.*:FilesWindows.*:GpuI2cLink.*:OsVersion.*:DriverImageChoice.*:DriverLoader.*:InstanceLock.*:ReplacingAFile.*:ReadingARegularFile.*:IspPacketTest.*:VideoAdapterBuilder.*:Overdrive8Adapter.*:Presets.*:OverdriveNAdapter.*:AdlLoader.*'
+# Under emulation the 32-bit unit run (unit.windows) does not survive: the emulated Wine's own
+# client code dies part-way ("wine client error: read: Bad address", "stack smashing detected",
+# "qemu: uncaught target signal 11"), at a different case from run to run, while those cases
+# pass on their own and on x64. There it is left out; the checks of the 32-bit images, the
+# driver trial and the e2e cases below (short processes, which get through) still run, and a
+# test that fails is run once more.
 WINE32_CASES='GpuLinkRun\.(CardOfGeneration8|CardOfANewerDriver)$|ToolRun\.AFolderNamedInAnyLanguage$|InstanceLockIsFree$'
 step "32-bit Windows"
 if [ -n "$I386_RUNS" ]; then
@@ -165,11 +164,11 @@ if [ -n "$I386_RUNS" ]; then
   else
     export BRUMEL_E2E_START_SECONDS=${BRUMEL_E2E_START_SECONDS:-300}
     echo "This machine runs no 32-bit program natively: qemu-i386 emulates them, and a Windows"
-    echo "process takes one to several minutes to start. Running, of the 32-bit unit tests, the"
-    echo "suites $WINE32_UNIT_SUITES (the emulated Wine dies now and then during a long run:"
-    echo "a test that fails is run again, three times at most); the export, import and manifest"
-    echo "checks; the driver trial; and of the end-to-end suite only: $WINE32_CASES"
-    GTEST_FILTER="$WINE32_UNIT_SUITES" run_tests windows32 --repeat until-pass:3
+    echo "process takes one to several minutes to start. The 32-bit unit run is left out (the"
+    echo "emulated Wine dies part-way through it); running the export, import and manifest checks"
+    echo "of the 32-bit images, the driver trial under WOW64 and, of the end-to-end suite, only:"
+    echo "$WINE32_CASES"
+    run_tests windows32 -E '^unit\.windows$' --repeat until-pass:2
     if [ "${BRUMEL_WINE32_E2E:-}" = all ]; then
       run_tests linux -L wine32
     else
