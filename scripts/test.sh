@@ -3,9 +3,10 @@
 #   - the Windows executable (mingw-w64 cross build): its unit tests under Wine;
 #   - the 32-bit Windows executable (i686 cross build): its unit tests and the end-to-end suite
 #     under 32-bit Wine (WOW64). Where the machine runs no 32-bit program natively, qemu-user
-#     stands in; a Windows process then takes about a minute to start, and only the unit tests
-#     and the cases that exercise the display library's calling conventions and records run
-#     (the output says which). BRUMEL_WINE32_E2E=all runs every case all the same;
+#     stands in; a Windows process then takes about a minute to start, the unit run does not
+#     survive the emulator, and only the checks of the 32-bit images, the driver trial and the
+#     e2e cases that exercise the display library's calling conventions and records and the
+#     wide paths run (the output says which). BRUMEL_WINE32_E2E=all runs every e2e case;
 #   - the Linux executable: unit tests and the end-to-end cases, which also run the Windows
 #     executable under Wine;
 #   - the sanitizer build (address, undefined behaviour): unit tests and end-to-end cases;
