@@ -79,7 +79,7 @@ TADL::~TADL() {
   if (MainControlVersion == 2) {
     AdlMemoryFree(reinterpret_cast<void**>(&AdapterTable));
     if (auto destroy = Entry<AdlEntry::ADL2_Main_Control_Destroy>()) {
-      if (destroy(ADLContext) == kAdlOk) ContextCreated = false;
+      if (AdlSucceeded(destroy(ADLContext))) ContextCreated = false;
     }
   }
   if (LibraryHandle) Source->Free(LibraryHandle);
@@ -97,7 +97,7 @@ void TADL::Log(const std::string& label, const std::string& value, uint16_t colo
 }
 
 int TADL::Checked(const char* entry, int32_t adapterIndex, int result) const {
-  if (result != kAdlOk) {
+  if (!AdlSucceeded(result)) {
     std::string value = "result " + std::to_string(result);
     if (adapterIndex >= 0) value = "adapter " + std::to_string(adapterIndex) + ": " + value;
     Log(entry ? entry : "", value, kRed);
@@ -165,7 +165,7 @@ bool TADL::AdlInitialize() {
   if (!create) return Lacks("ADL2_Main_Control_Create");
   const int created =
       Checked("ADL2_Main_Control_Create", -1, create(AdlMemoryAlloc, 1, &ADLContext));
-  if (created != kAdlOk) {
+  if (!AdlSucceeded(created)) {
     NotReady = "The display library " + LibraryFile +
                " did not start: ADL2_Main_Control_Create answered " + std::to_string(created);
     return false;
@@ -205,7 +205,7 @@ bool TADL::AdlInitialize() {
   std::memset(AdapterTable, 0, static_cast<size_t>(bytes));
   const int filled =
       Checked("ADL2_Adapter_AdapterInfo_Get", -1, info(ADLContext, AdapterTable, bytes));
-  if (filled != kAdlOk) {
+  if (!AdlSucceeded(filled)) {
     NotReady = "The display library " + LibraryFile +
                " did not hand out its adapter table: ADL2_Adapter_AdapterInfo_Get answered " +
                std::to_string(filled);
@@ -221,7 +221,7 @@ TADL** GetADL() {
   return &instance;
 }
 
-void* PLAT_LIBCALL AdlMemoryAlloc(int size) {
+void* BRUMEL_ADL_CALLBACK AdlMemoryAlloc(int size) {
   if (size < 0) return nullptr;
   return std::malloc(size > 0 ? static_cast<size_t>(size) : 1);
 }

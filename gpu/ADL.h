@@ -116,7 +116,7 @@ TADL** GetADL();
 
 // The allocation callback handed to the library: a block of the tool's heap, null for a
 // negative size.
-void* PLAT_LIBCALL AdlMemoryAlloc(int size);
+void* BRUMEL_ADL_CALLBACK AdlMemoryAlloc(int size);
 // Frees a block of AdlMemoryAlloc and nulls the pointer.
 void AdlMemoryFree(void** block);
 

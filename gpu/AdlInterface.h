@@ -6,17 +6,28 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/DynLib.h"
 
 namespace brumel {
 
+// The vendor declares its entry points without a calling convention, so they take the C
+// default (cdecl), and only the allocation callback it is handed as standard-call. In a 32-bit
+// process a mismatch leaves the stack shifted after every call.
+#define BRUMEL_ADL_API PLAT_CDECL
+#define BRUMEL_ADL_CALLBACK PLAT_STDCALL
+
 // Opaque context of the library, made by ADL2_Main_Control_Create.
 using AdlContextHandle = void*;
 // The allocation callback the library uses for the blocks it hands to the caller.
-using AdlMallocCallback = void*(PLAT_LIBCALL*)(int size);
+using AdlMallocCallback = void*(BRUMEL_ADL_CALLBACK*)(int size);
 
+// Results: 0 is plain success and 1 to 4 are successes too (with a warning, without or with a
+// mode change, with a restart needed); errors are negative.
 inline constexpr int kAdlOk = 0;
+inline constexpr int kAdlOkRestart = 4;
+constexpr bool AdlSucceeded(int result) { return result >= kAdlOk && result <= kAdlOkRestart; }
 // ADL2_Overdrive5_ThermalDevices_Enum past the last thermal controller.
 inline constexpr int kAdlNoMoreThermalControllers = -100;
 
@@ -24,6 +35,14 @@ inline constexpr int kAdlNoMoreThermalControllers = -100;
 
 inline constexpr size_t kAdlTextBytes = 256;
 
+// The fields at the record's end that the vendor's Windows library has and its Linux library
+// lacks.
+struct AdapterInfoWindowsTail {
+  uint8_t Reserved3[776];
+};
+struct AdapterInfoNoTail {};
+
+// 1572 bytes from the Windows library, 796 from the Linux one.
 struct AdapterInfo {
   uint8_t Reserved0[8];
   char UDID[kAdlTextBytes];  // 8-bit text; not always terminated
@@ -32,9 +51,12 @@ struct AdapterInfo {
   int32_t FunctionNumber;
   uint8_t Reserved1[4];
   char AdapterName[kAdlTextBytes];  // 8-bit text; not always terminated
-  uint8_t Reserved2[1036];
+  uint8_t Reserved2[260];
+  [[no_unique_address]] std::conditional_t<plat::kWindowsLibraries, AdapterInfoWindowsTail,
+                                           AdapterInfoNoTail>
+      WindowsTail;
 };
-static_assert(sizeof(AdapterInfo) == 1572);
+static_assert(sizeof(AdapterInfo) == (plat::kWindowsLibraries ? 1572 : 796));
 static_assert(offsetof(AdapterInfo, UDID) == 8);
 static_assert(offsetof(AdapterInfo, BusNumber) == 264);
 static_assert(offsetof(AdapterInfo, DeviceNumber) == 268);
@@ -179,7 +201,9 @@ struct ADLThermalControllerInfo {
 };
 static_assert(sizeof(ADLThermalControllerInfo) == 16);
 
+// The unit a fan speed value is asked for and given in: the library needs one of the two.
 inline constexpr int32_t kAdlFanSpeedTypePercent = 1;
+inline constexpr int32_t kAdlFanSpeedTypeRpm = 2;
 inline constexpr int32_t kAdlFanSpeedFlagUserDefined = 1;
 
 struct ADLFanSpeedValue {
@@ -192,7 +216,15 @@ static_assert(sizeof(ADLFanSpeedValue) == 16);
 
 // ---- Overdrive 8 -------------------------------------------------------------------------
 
+// The feature table the tool knows: ids 0 to 28.
 inline constexpr int kAdlOd8Features = 29;
+// The record forms take fixed records whose table has as many entries as the library was built
+// with, and their length has grown with the library (29, 31, 35, 52, 77 so far): the library
+// writes and reads its own length whatever the caller's is. The tool's records leave room for
+// that many, with headroom, all zero past what the tool knows; it reads only its own entries.
+inline constexpr int kAdlOd8LargestKnownTable = 77;
+inline constexpr int kAdlOd8TableRoom = 256;
+static_assert(kAdlOd8TableRoom >= 2 * kAdlOd8LargestKnownTable);
 
 struct ADLOD8SingleInitSetting {
   int32_t FeatureID;
@@ -202,19 +234,23 @@ struct ADLOD8SingleInitSetting {
 };
 static_assert(sizeof(ADLOD8SingleInitSetting) == 16);
 
+// 472 bytes as far as the tool's 29 features go.
 struct ADLOD8InitSetting {
   int32_t Count;
   int32_t OverdriveCapabilities;
-  ADLOD8SingleInitSetting Features[kAdlOd8Features];
+  ADLOD8SingleInitSetting Features[kAdlOd8TableRoom];
 };
-static_assert(sizeof(ADLOD8InitSetting) == 472);
 static_assert(offsetof(ADLOD8InitSetting, Features) == 8);
+static_assert(offsetof(ADLOD8InitSetting, Features) + 16 * kAdlOd8Features == 472);
+static_assert(sizeof(ADLOD8InitSetting) == 8 + 16 * kAdlOd8TableRoom);
 
+// 120 bytes as far as the tool's 29 features go.
 struct ADLOD8CurrentSetting {
   int32_t Count;
-  int32_t Values[kAdlOd8Features];
+  int32_t Values[kAdlOd8TableRoom];
 };
-static_assert(sizeof(ADLOD8CurrentSetting) == 120);
+static_assert(offsetof(ADLOD8CurrentSetting, Values) + 4 * kAdlOd8Features == 120);
+static_assert(sizeof(ADLOD8CurrentSetting) == 4 + 4 * kAdlOd8TableRoom);
 
 struct ADLOD8SingleSetSetting {
   int32_t Value;
@@ -223,11 +259,13 @@ struct ADLOD8SingleSetSetting {
 };
 static_assert(sizeof(ADLOD8SingleSetSetting) == 12);
 
+// 352 bytes as far as the tool's 29 features go; entries past them are never requested.
 struct ADLOD8SetSetting {
   int32_t Count;
-  ADLOD8SingleSetSetting Entries[kAdlOd8Features];
+  ADLOD8SingleSetSetting Entries[kAdlOd8TableRoom];
 };
-static_assert(sizeof(ADLOD8SetSetting) == 352);
+static_assert(offsetof(ADLOD8SetSetting, Entries) + 12 * kAdlOd8Features == 352);
+static_assert(sizeof(ADLOD8SetSetting) == 4 + 12 * kAdlOd8TableRoom);
 
 inline constexpr int kAdlPmLogSensors = 256;
 
@@ -389,10 +427,10 @@ struct AdlEntryType {
   using type = void*;
 };
 
-#define BRUMEL_ADL_ENTRY_TYPE(name, ...)          \
-  template <>                                     \
-  struct AdlEntryType<AdlEntry::name> {           \
-    using type = int(PLAT_LIBCALL*)(__VA_ARGS__); \
+#define BRUMEL_ADL_ENTRY_TYPE(name, ...)            \
+  template <>                                       \
+  struct AdlEntryType<AdlEntry::name> {             \
+    using type = int(BRUMEL_ADL_API*)(__VA_ARGS__); \
   };
 
 BRUMEL_ADL_ENTRY_TYPE(ADL2_Main_Control_Create, AdlMallocCallback callback, int enumConnected,

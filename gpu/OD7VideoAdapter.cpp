@@ -63,8 +63,8 @@ bool TOD7VideoAdapter::InitOverdrive() {
   if (!Valid) return false;
   const AdlContextHandle context = Adl->GetContext();
   auto capabilities = Adl->Entry<AdlEntry::ADL2_OverdriveN_CapabilitiesX2_Get>();
-  if (!capabilities || Adl->Checked("ADL2_OverdriveN_CapabilitiesX2_Get", AdapterIndex,
-                                    capabilities(context, AdapterIndex, &Capabilities)) != kAdlOk)
+  if (!capabilities || !AdlSucceeded(Adl->Checked("ADL2_OverdriveN_CapabilitiesX2_Get", AdapterIndex,
+                                    capabilities(context, AdapterIndex, &Capabilities))))
     return false;
 
   // The count sizes the level tables: one the library cannot mean is refused before anything
@@ -74,15 +74,15 @@ bool TOD7VideoAdapter::InitOverdrive() {
 
   GpuLevels = std::make_unique<TPerformanceLevels>(levels, kAdlLevelsDefault);
   auto gpu = Adl->Entry<AdlEntry::ADL2_OverdriveN_SystemClocksX2_Get>();
-  if (!gpu || Adl->Checked("ADL2_OverdriveN_SystemClocksX2_Get", AdapterIndex,
-                           gpu(context, AdapterIndex, GpuLevels->Record())) != kAdlOk)
+  if (!gpu || !AdlSucceeded(Adl->Checked("ADL2_OverdriveN_SystemClocksX2_Get", AdapterIndex,
+                           gpu(context, AdapterIndex, GpuLevels->Record()))))
     return false;
   GpuLevelCount = GpuLevels->LeadingNonZero();
 
   MemoryLevels = std::make_unique<TPerformanceLevels>(levels, kAdlLevelsDefault);
   auto memory = Adl->Entry<AdlEntry::ADL2_OverdriveN_MemoryClocksX2_Get>();
-  if (!memory || Adl->Checked("ADL2_OverdriveN_MemoryClocksX2_Get", AdapterIndex,
-                              memory(context, AdapterIndex, MemoryLevels->Record())) != kAdlOk)
+  if (!memory || !AdlSucceeded(Adl->Checked("ADL2_OverdriveN_MemoryClocksX2_Get", AdapterIndex,
+                              memory(context, AdapterIndex, MemoryLevels->Record()))))
     return false;
   MemoryLevelCount = MemoryLevels->LeadingNonZero();
 
@@ -95,7 +95,7 @@ bool TOD7VideoAdapter::InitOverdrive() {
     const int result = thermal(context, AdapterIndex, index, &info);
     if (result == kAdlNoMoreThermalControllers) break;
     // Only a controller the library described: a failed call leaves nothing to keep.
-    if (result != kAdlOk || info.ThermalDomain != kAdlThermalDomainGpu) continue;
+    if (!AdlSucceeded(result) || info.ThermalDomain != kAdlThermalDomainGpu) continue;
     auto controller = std::make_unique<TThermalController>();
     controller->Index = index;
     controller->Info = info;
@@ -148,7 +148,7 @@ std::unique_ptr<TPerformanceLevels> TOD7VideoAdapter::ReadLevels(bool gpu, int32
                   : Adl->Entry<AdlEntry::ADL2_OverdriveN_MemoryClocksX2_Get>();
   if (!read) return nullptr;
   auto table = std::make_unique<TPerformanceLevels>(levels, mode);
-  if (read(Adl->GetContext(), AdapterIndex, table->Record()) != kAdlOk) return nullptr;
+  if (!AdlSucceeded(read(Adl->GetContext(), AdapterIndex, table->Record()))) return nullptr;
   return table;
 }
 
@@ -156,7 +156,7 @@ bool TOD7VideoAdapter::WriteLevels(bool gpu, TPerformanceLevels& levels) const {
   if (!Valid) return false;
   auto write = gpu ? Adl->Entry<AdlEntry::ADL2_OverdriveN_SystemClocksX2_Set>()
                    : Adl->Entry<AdlEntry::ADL2_OverdriveN_MemoryClocksX2_Set>();
-  return write && write(Adl->GetContext(), AdapterIndex, levels.Record()) == kAdlOk;
+  return write && AdlSucceeded(write(Adl->GetContext(), AdapterIndex, levels.Record()));
 }
 
 ADL_ODRange* TOD7VideoAdapter::GetSettingRange(_ADL_SETTING_ID id) {
@@ -174,7 +174,7 @@ ADL_ODRange* TOD7VideoAdapter::GetSettingRange(_ADL_SETTING_ID id) {
   if (Valid) {
     if (auto get = Adl->Entry<AdlEntry::ADL2_OverdriveN_PowerLimit_Get>()) {
       ADLODNPowerLimitSetting power{};
-      if (get(Adl->GetContext(), AdapterIndex, &power) == kAdlOk) {
+      if (AdlSucceeded(get(Adl->GetContext(), AdapterIndex, &power))) {
         SettingRanges[kSettingPowerLimit]->Current = power.TDPLimit;
         SettingRanges[kSettingTemperatureLimit]->Current = power.MaxOperatingTemperature;
       }
@@ -190,7 +190,7 @@ bool TOD7VideoAdapter::UpdateSensors() {
 
   if (auto status = Adl->Entry<AdlEntry::ADL2_OverdriveN_PerformanceStatus_Get>()) {
     ADLODNPerformanceStatus record{};
-    if (status(context, AdapterIndex, &record) == kAdlOk) {
+    if (AdlSucceeded(status(context, AdapterIndex, &record))) {
       StoreSensor(kHwmGpuCoreClock, record.CoreClock * kPerTenKilohertz);
       StoreSensor(kHwmGpuMemoryClock, record.MemoryClock * kPerTenKilohertz);
       StoreSensor(kHwmGpuLoad, record.GPUActivityPercent);
@@ -199,7 +199,7 @@ bool TOD7VideoAdapter::UpdateSensors() {
 
   if (auto fan = Adl->Entry<AdlEntry::ADL2_OverdriveN_FanControl_Get>()) {
     ADLODNFanControl record{};
-    if (fan(context, AdapterIndex, &record) == kAdlOk) {
+    if (AdlSucceeded(fan(context, AdapterIndex, &record))) {
       // A reading that does not change for long is no reading: the counter is shared by all
       // adapters.
       int32_t speed = record.CurrentFanSpeed;
@@ -213,9 +213,11 @@ bool TOD7VideoAdapter::UpdateSensors() {
       StoreSensor(kHwmFanSpeedRpm, speed);
       auto controller = Adl->Entry<AdlEntry::ADL2_Overdrive5_FanSpeed_Get>();
       if (speed == 0 && controller) {
+        // The library answers in the unit asked for, and only for one it knows.
         ADLFanSpeedValue value{};
         value.Size = static_cast<int32_t>(sizeof value);
-        if (controller(context, AdapterIndex, 0, &value) == kAdlOk)
+        value.SpeedType = kAdlFanSpeedTypeRpm;
+        if (AdlSucceeded(controller(context, AdapterIndex, 0, &value)))
           StoreSensor(kHwmFanSpeedRpm, value.FanSpeed);
       }
     }
@@ -223,18 +225,18 @@ bool TOD7VideoAdapter::UpdateSensors() {
 
   if (auto vram = Adl->Entry<AdlEntry::ADL2_Adapter_VRAMUsage_Get>()) {
     int usage = 0;
-    if (vram(context, AdapterIndex, &usage) == kAdlOk) StoreSensor(kHwmMemoryUsage, usage);
+    if (AdlSucceeded(vram(context, AdapterIndex, &usage))) StoreSensor(kHwmMemoryUsage, usage);
   }
 
   if (auto temperature = Adl->Entry<AdlEntry::ADL2_OverdriveN_Temperature_Get>()) {
     int milliDegrees = 0;
-    if (temperature(context, AdapterIndex, kTemperatureTypeGpu, &milliDegrees) == kAdlOk)
+    if (AdlSucceeded(temperature(context, AdapterIndex, kTemperatureTypeGpu, &milliDegrees)))
       StoreSensor(kHwmGpuTemperature, milliDegrees * kPerMilliDegree);
   }
 
   if (auto power = Adl->Entry<AdlEntry::ADL2_OverdriveN_PowerLimit_Get>()) {
     ADLODNPowerLimitSetting record{};
-    if (power(context, AdapterIndex, &record) == kAdlOk) {
+    if (AdlSucceeded(power(context, AdapterIndex, &record))) {
       StoreSensor(kHwmTemperatureLimit, record.MaxOperatingTemperature);
       StoreSensor(kHwmTdpLimit, record.TDPLimit);
     }
@@ -266,7 +268,7 @@ bool TOD7VideoAdapter::SetFanSpeed(int32_t percent) {
 
   auto get = Adl->Entry<AdlEntry::ADL2_OverdriveN_FanControl_Get>();
   ADLODNFanControl record{};
-  if (!get || get(context, AdapterIndex, &record) != kAdlOk) return true;
+  if (!get || !AdlSucceeded(get(context, AdapterIndex, &record))) return true;
   if (automatic) {
     record.Mode = kFanModeAutomatic;
   } else {
@@ -290,9 +292,11 @@ int32_t TOD7VideoAdapter::GetFanMode() {
   auto get = Adl->Entry<AdlEntry::ADL2_Overdrive5_FanSpeed_Get>();
   if (!get) return 0;
   for (const auto& controller : ThermalControllers) {
+    // Whether the speed is the user's own, asked of the percent setting that SetFanSpeed makes.
     ADLFanSpeedValue value{};
     value.Size = static_cast<int32_t>(sizeof value);
-    if (get(Adl->GetContext(), AdapterIndex, controller->Index, &value) == kAdlOk)
+    value.SpeedType = kAdlFanSpeedTypePercent;
+    if (AdlSucceeded(get(Adl->GetContext(), AdapterIndex, controller->Index, &value)))
       return value.Flags != 0 ? 1 : 0;
   }
   return 0;
@@ -319,7 +323,7 @@ bool TOD7VideoAdapter::SetPowerLimit(int32_t temperatureLimit, int32_t powerLimi
   record.Mode = kPowerLimitManual;
   record.MaxOperatingTemperature = temperatureLimit;
   record.TDPLimit = powerLimit;
-  return set(context, AdapterIndex, &record) == kAdlOk;
+  return AdlSucceeded(set(context, AdapterIndex, &record));
 }
 
 bool TOD7VideoAdapter::ResetPowerLimit() {
@@ -329,9 +333,9 @@ bool TOD7VideoAdapter::ResetPowerLimit() {
   if (!get || !set) return false;
   const AdlContextHandle context = Adl->GetContext();
   ADLODNPowerLimitSetting record{};
-  if (get(context, AdapterIndex, &record) != kAdlOk) return true;
+  if (!AdlSucceeded(get(context, AdapterIndex, &record))) return true;
   record.Mode = kPowerLimitDefault;
-  return set(context, AdapterIndex, &record) == kAdlOk;
+  return AdlSucceeded(set(context, AdapterIndex, &record));
 }
 
 void TOD7VideoAdapter::ScaleLevels(bool gpu, int32_t clock, int32_t voltage) {

@@ -26,13 +26,8 @@ void Request(ADLOD8SetSetting& request, int32_t feature, int32_t value, int32_t 
   request.Entries[feature].Reset = reset;
 }
 
-// Entries first to last requested at their current values.
-void RequestCurrent(ADLOD8SetSetting& request, const ADLOD8CurrentSetting& current, int32_t first,
-                    int32_t last, int32_t reset) {
-  for (int32_t e = first; e <= last; ++e) Request(request, e, current.Values[e], reset);
-}
-
-// A record of the feature tables with every entry zero and the number of features set.
+// A record of the feature tables with every entry zero (the room past the tool's features
+// included) and the number of features set.
 template <class Record>
 Record Empty() {
   Record record{};
@@ -45,7 +40,7 @@ Record Empty() {
 // when the call failed or a success handed out no list.
 template <class T>
 bool TakeList(int result, int count, T*& list, T* into, int32_t& taken) {
-  const bool ok = result == kAdlOk && list;
+  const bool ok = AdlSucceeded(result) && list;
   if (ok) {
     taken = FeatureCount(count);
     std::copy_n(list, taken, into);
@@ -84,25 +79,43 @@ void TOD8VideoAdapter::ReadInitSettings() {
     if (TakeList(result, count, features, InitSettings.Features, InitSettings.Count))
       InitSettings.OverdriveCapabilities = capabilities;
   } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Init_Setting_Get>()) {
-    if (Adl->Checked("ADL2_Overdrive8_Init_Setting_Get", AdapterIndex,
-                     record(context, AdapterIndex, &InitSettings)) != kAdlOk)
+    if (!AdlSucceeded(Adl->Checked("ADL2_Overdrive8_Init_Setting_Get", AdapterIndex,
+                     record(context, AdapterIndex, &InitSettings))))
       InitSettings = Empty<ADLOD8InitSetting>();
     InitSettings.Count = FeatureCount(InitSettings.Count);
   }
 }
 
-void TOD8VideoAdapter::ReadCurrentSettings(ADLOD8CurrentSetting& current) const {
+int32_t TOD8VideoAdapter::ReadCurrentSettings(ADLOD8CurrentSetting& current) const {
   current = Empty<ADLOD8CurrentSetting>();
-  if (!Valid) return;
+  if (!Valid) return 0;
   const AdlContextHandle context = Adl->GetContext();
   if (auto list = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_SettingX2_Get>()) {
     int count = kAdlOd8Features;
     int* values = nullptr;
     const int result = list(context, AdapterIndex, &count, &values);
-    TakeList(result, count, values, current.Values, current.Count);
+    if (TakeList(result, count, values, current.Values, current.Count)) return current.Count;
+    current.Count = kAdlOd8Features;
   } else if (auto record = Adl->Entry<AdlEntry::ADL2_Overdrive8_Current_Setting_Get>()) {
-    if (record(context, AdapterIndex, &current) != kAdlOk) current = Empty<ADLOD8CurrentSetting>();
-    current.Count = FeatureCount(current.Count);
+    if (AdlSucceeded(record(context, AdapterIndex, &current))) {
+      current.Count = FeatureCount(current.Count);
+      return current.Count;
+    }
+    current = Empty<ADLOD8CurrentSetting>();
+  }
+  return 0;
+}
+
+bool TOD8VideoAdapter::Capable(int32_t bits, std::initializer_list<int32_t> features) const {
+  if (!(InitSettings.OverdriveCapabilities & bits)) return false;
+  return std::all_of(features.begin(), features.end(), [this](int32_t f) { return HasFeature(f); });
+}
+
+void TOD8VideoAdapter::RequestCurrent(ADLOD8SetSetting& request,
+                                      const ADLOD8CurrentSetting& current, int32_t read,
+                                      int32_t first, int32_t last, int32_t reset) const {
+  for (int32_t e = first; e <= last; ++e) {
+    if (HasFeature(e) && e < read) Request(request, e, current.Values[e], reset);
   }
 }
 
@@ -128,7 +141,7 @@ bool TOD8VideoAdapter::InitOverdrive8() {
     range.Default = feature.DefaultValue;
     range.Min = feature.MinValue;
     range.Max = feature.MaxValue;
-    range.Supported = m.supported;
+    range.Supported = HasFeature(m.feature) ? m.supported : 0;
     WidenRange(&range);
   }
   return true;
@@ -153,7 +166,7 @@ bool TOD8VideoAdapter::UpdateSensors() {
 
   if (auto query = Adl->Entry<AdlEntry::ADL2_New_QueryPMLogData_Get>()) {
     ADLPMLogDataOutput log{};
-    if (query(context, AdapterIndex, &log) == kAdlOk) {
+    if (AdlSucceeded(query(context, AdapterIndex, &log))) {
       const struct {
         int entry;
         _ADL_HWM_ID sensor;
@@ -171,7 +184,7 @@ bool TOD8VideoAdapter::UpdateSensors() {
 
   if (auto vram = Adl->Entry<AdlEntry::ADL2_Adapter_VRAMUsage_Get>()) {
     int usage = 0;
-    if (vram(context, AdapterIndex, &usage) == kAdlOk) StoreSensor(kHwmMemoryUsage, usage);
+    if (AdlSucceeded(vram(context, AdapterIndex, &usage))) StoreSensor(kHwmMemoryUsage, usage);
   }
   return true;
 }
@@ -179,30 +192,31 @@ bool TOD8VideoAdapter::UpdateSensors() {
 bool TOD8VideoAdapter::Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const {
   if (!Valid) return false;
   auto set = Adl->Entry<AdlEntry::ADL2_Overdrive8_Setting_Set>();
-  return set && set(Adl->GetContext(), AdapterIndex, &request, &current) == kAdlOk;
+  return set && AdlSucceeded(set(Adl->GetContext(), AdapterIndex, &request, &current));
 }
 
 bool TOD8VideoAdapter::SetFanSpeed(int32_t percent) {
   if (!Valid) return false;
   ADLOD8CurrentSetting current;
-  ReadCurrentSettings(current);
+  const int32_t read = ReadCurrentSettings(current);
   ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
   const bool automatic = percent < 0;
   const int32_t reset = automatic ? 1 : 0;
-  RequestCurrent(request, current, kOd8FanCurveFirst, kOd8FanCurveLast, reset);
-  for (int32_t e : kCurveSpeeds) Request(request, e, automatic ? DefaultOf(e) : percent, reset);
+  RequestCurrent(request, current, read, kOd8FanCurveFirst, kOd8FanCurveLast, reset);
+  for (int32_t e : kCurveSpeeds) {
+    if (HasFeature(e)) Request(request, e, automatic ? DefaultOf(e) : percent, reset);
+  }
 
-  const int32_t capabilities = InitSettings.OverdriveCapabilities;
   const auto& features = InitSettings.Features;
-  if (capabilities & kOd8CapFanTargetTemp) {
+  if (Capable(kOd8CapFanTargetTemp, {kOd8FanTargetTemp})) {
     Request(request, kOd8FanTargetTemp,
             automatic ? DefaultOf(kOd8FanTargetTemp) : features[kOd8FanTargetTemp].MinValue, reset);
   }
-  if (capabilities & kOd8CapFanMinSpeed) {
+  if (Capable(kOd8CapFanMinSpeed, {kOd8FanMinSpeed})) {
     Request(request, kOd8FanMinSpeed,
             automatic ? DefaultOf(kOd8FanMinSpeed) : features[kOd8FanMinSpeed].MaxValue, reset);
   }
-  if (capabilities & kOd8CapAcousticLimit) {
+  if (Capable(kOd8CapAcousticLimit, {kOd8FanAcousticLimit})) {
     Request(request, kOd8FanAcousticLimit,
             automatic ? DefaultOf(kOd8FanAcousticLimit) : features[kOd8FanAcousticLimit].MaxValue,
             reset);
@@ -214,12 +228,14 @@ bool TOD8VideoAdapter::SetFanCurve(const TCfgFanPoint* points, int32_t count) {
   // A curve is five points; a shorter one would be read past its end.
   if (!Valid || !points || count < kFanCurvePoints) return false;
   ADLOD8CurrentSetting current;
-  ReadCurrentSettings(current);
+  const int32_t read = ReadCurrentSettings(current);
   ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
-  RequestCurrent(request, current, kOd8FanCurveFirst, kOd8FanCurveLast, 0);
+  RequestCurrent(request, current, read, kOd8FanCurveFirst, kOd8FanCurveLast, 0);
   for (int32_t k = 0; k < kFanCurvePoints; ++k) {
-    Request(request, kOd8FanCurveFirst + 1 + 2 * k, points[k].FanSpeed, 0);
-    Request(request, kOd8FanCurveFirst + 2 * k, points[k].FanTemp, 0);
+    const int32_t speed = kOd8FanCurveFirst + 1 + 2 * k;
+    const int32_t temperature = kOd8FanCurveFirst + 2 * k;
+    if (HasFeature(speed)) Request(request, speed, points[k].FanSpeed, 0);
+    if (HasFeature(temperature)) Request(request, temperature, points[k].FanTemp, 0);
   }
   Send(request, current);
   return true;
@@ -252,27 +268,33 @@ bool TOD8VideoAdapter::SendPowerLimit(int32_t value, int32_t reset) {
   ADLOD8CurrentSetting current;
   ReadCurrentSettings(current);
   ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
-  if (InitSettings.OverdriveCapabilities & kOd8CapPowerLimit)
+  if (Capable(kOd8CapPowerLimit, {kOd8PowerPercentage}))
     Request(request, kOd8PowerPercentage, value, reset);
   return Send(request, current);
 }
 
+// The GPU clock block is entries 0, 6 and 7 (maximum, third curve point and its voltage).
 bool TOD8VideoAdapter::SetClocks(int32_t gpuClock, int32_t gpuVoltage, int32_t memoryClock,
                                  int32_t) {
   if (!Valid) return false;
   const int32_t gpu = TruncToInt32OrUnset(gpuClock * kPerTenKilohertz);
   const int32_t memory = TruncToInt32OrUnset(memoryClock * kPerTenKilohertz);
   ADLOD8CurrentSetting current;
-  ReadCurrentSettings(current);
+  const int32_t read = ReadCurrentSettings(current);
   ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
-  RequestCurrent(request, current, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
-  const int32_t capabilities = InitSettings.OverdriveCapabilities;
-  if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
-    Request(request, kOd8GfxClockMax, gpu, 0);
-    Request(request, kOd8GfxFrequency3, gpu, 0);
-    Request(request, kOd8GfxVoltage3, gpuVoltage, 0);
+  RequestCurrent(request, current, read, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
+  // No clock or voltage of 0 (or less) goes to a card: such a value stands for one that was
+  // not known, and the entry keeps its current value.
+  if (Capable(kOd8CapGfxClockLimits | kOd8CapGfxCurve,
+              {kOd8GfxClockMax, kOd8GfxFrequency3, kOd8GfxVoltage3})) {
+    if (gpu > 0) {
+      Request(request, kOd8GfxClockMax, gpu, 0);
+      Request(request, kOd8GfxFrequency3, gpu, 0);
+    }
+    if (gpuVoltage > 0) Request(request, kOd8GfxVoltage3, gpuVoltage, 0);
   }
-  if (capabilities & kOd8CapMemoryClockMax) Request(request, kOd8MemoryClockMax, memory, 0);
+  if (Capable(kOd8CapMemoryClockMax, {kOd8MemoryClockMax}) && memory > 0)
+    Request(request, kOd8MemoryClockMax, memory, 0);
   return Send(request, current);
 }
 
@@ -280,15 +302,15 @@ bool TOD8VideoAdapter::SetPerformanceDefault() {
   if (!Valid) return false;
   ResetPowerLimit();
   ADLOD8CurrentSetting current;
-  ReadCurrentSettings(current);
+  const int32_t read = ReadCurrentSettings(current);
   ADLOD8SetSetting request = Empty<ADLOD8SetSetting>();
-  RequestCurrent(request, current, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
-  const int32_t capabilities = InitSettings.OverdriveCapabilities;
-  if (capabilities & (kOd8CapGfxClockLimits | kOd8CapGfxCurve)) {
+  RequestCurrent(request, current, read, kOd8GfxClockMax, kOd8MemoryClockMax, 0);
+  if (Capable(kOd8CapGfxClockLimits | kOd8CapGfxCurve,
+              {kOd8GfxClockMax, kOd8GfxFrequency3, kOd8GfxVoltage3})) {
     for (int32_t e : {kOd8GfxClockMax, kOd8GfxFrequency3, kOd8GfxVoltage3})
       Request(request, e, DefaultOf(e), 1);
   }
-  if (capabilities & kOd8CapMemoryClockMax)
+  if (Capable(kOd8CapMemoryClockMax, {kOd8MemoryClockMax}))
     Request(request, kOd8MemoryClockMax, DefaultOf(kOd8MemoryClockMax), 1);
   return Send(request, current);
 }

@@ -3,6 +3,8 @@
 // defaults, current values, and a set request that marks the entries to change or reset) and
 // the sensors come from one power-management log.
 #pragma once
+#include <initializer_list>
+
 #include "gpu/VideoAdapter.h"
 
 namespace brumel {
@@ -55,8 +57,12 @@ class TOD8VideoAdapter : public IVideoAdapter {
   const ADLOD8InitSetting& GetInitSettings() const { return InitSettings; }
   // Into InitSettings: zero-filled with 29 features when the library gives nothing.
   void ReadInitSettings();
-  // The current values; all 0 (with 29 features) when the library gives nothing.
-  void ReadCurrentSettings(ADLOD8CurrentSetting& current) const;
+  // The current values; all 0 (with 29 features) when the library gives nothing. Returns how
+  // many leading entries the library delivered (0 when the read failed).
+  int32_t ReadCurrentSettings(ADLOD8CurrentSetting& current) const;
+  // The card listed the feature in its initial settings. A capability bit whose feature the
+  // list lacks counts as unsupported: its limits and default would be zeros, not the card's.
+  bool HasFeature(int32_t feature) const { return feature >= 0 && feature < InitSettings.Count; }
 
   static constexpr int32_t kFanCurvePoints = 5;
 
@@ -66,6 +72,12 @@ class TOD8VideoAdapter : public IVideoAdapter {
   bool SendPowerLimit(int32_t value, int32_t reset);
   // Sends the request with the current values it was made from; true when the library took it.
   bool Send(ADLOD8SetSetting& request, ADLOD8CurrentSetting& current) const;
+  // A capability bit (any of bits) that the card claims and whose features it listed.
+  bool Capable(int32_t bits, std::initializer_list<int32_t> features) const;
+  // Entries first to last at their current values: only those the card listed and whose
+  // current value was read (`read` leading entries), never a zero that stands for nothing.
+  void RequestCurrent(ADLOD8SetSetting& request, const ADLOD8CurrentSetting& current, int32_t read,
+                      int32_t first, int32_t last, int32_t reset) const;
   int32_t DefaultOf(int32_t feature) const { return InitSettings.Features[feature].DefaultValue; }
 
   ADLOD8InitSetting InitSettings{};

@@ -1,6 +1,7 @@
 #include "gpu/VideoAdapter.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,12 @@ int32_t TruncToInt32OrUnset(double value) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) return -1;
   return static_cast<int32_t>(value);
 }
+
+// The clock and preset arithmetic gives the same numbers in every build only when each
+// operation is rounded to its type, as SSE arithmetic does. The x87 unit keeps intermediates at
+// extended precision: 1900 x 1.02f is then 1937.99996 and truncates to 1937, not 1938. The
+// 32-bit build therefore computes with SSE2 (cmake/mingw-w64-i686.cmake).
+static_assert(FLT_EVAL_METHOD == 0, "floating-point intermediates must be rounded to their type");
 
 int32_t ScaleSingle(int32_t value, float factor) {
   const float product = static_cast<float>(value) * factor;
@@ -254,8 +261,8 @@ bool IVideoAdapter::I2CTransfer(uint8_t address, uint8_t offset, uint8_t* buffer
   request.Speed = kAdlI2cSpeedKHz;
   request.DataSize = size;
   request.Data = reinterpret_cast<char*>(buffer);
-  return Adl->Checked("ADL2_Display_WriteAndReadI2C", AdapterIndex,
-                      transfer(Adl->GetContext(), AdapterIndex, &request)) == kAdlOk;
+  return AdlSucceeded(Adl->Checked("ADL2_Display_WriteAndReadI2C", AdapterIndex,
+                                   transfer(Adl->GetContext(), AdapterIndex, &request)));
 }
 
 bool IVideoAdapter::I2CReadLine(uint8_t address, uint8_t offset, uint8_t* buffer, int32_t size,

@@ -100,7 +100,7 @@ void TVideoAdapterBuilder::Enumerate(TADL* adl) {
     int version = 0;
     const int capsResult = adl->Checked("ADL2_Overdrive_Caps", i,
                                         caps(adl->GetContext(), i, &supported, &enabled, &version));
-    if (capsResult != kAdlOk) {
+    if (!AdlSucceeded(capsResult)) {
       capsResults.insert(capsResult);
       continue;
     }

@@ -4,15 +4,27 @@
 #include <initializer_list>
 #include <string>
 
-// Calling convention of the entry points of a library loaded at run time and of the callbacks
-// handed to it: the standard-call convention on Windows (the same as the default on x64).
+// Calling conventions, spelled out for the entry points of a library loaded at run time and for
+// the callbacks handed to it, each as that library declares them. They differ only in a 32-bit
+// Windows process (cdecl: the caller removes the arguments; stdcall: the callee does); x64 and
+// Linux have one convention, and there both are empty.
 #ifdef _WIN32
-#define PLAT_LIBCALL __stdcall
+#define PLAT_CDECL __cdecl
+#define PLAT_STDCALL __stdcall
 #else
-#define PLAT_LIBCALL
+#define PLAT_CDECL
+#define PLAT_STDCALL
 #endif
 
 namespace plat {
+
+// Libraries of this system are built for Windows: records their vendors declare with fields for
+// Windows only have those fields here.
+#ifdef _WIN32
+inline constexpr bool kWindowsLibraries = true;
+#else
+inline constexpr bool kWindowsLibraries = false;
+#endif
 
 using LibHandle = void*;
 

@@ -12,6 +12,15 @@
 
 namespace plat {
 
+// Windows: the thread whose wait took the mutex owns it, and only that thread can release it;
+// when it ends still owning it the mutex is abandoned (and the next wait gets it, as
+// Abandoned). Linux: the lock belongs to the open lock file, any thread may release it.
+#ifdef _WIN32
+inline constexpr bool kMutexOwnedByThread = true;
+#else
+inline constexpr bool kMutexOwnedByThread = false;
+#endif
+
 enum class MutexWait {
   Acquired,   // now owned
   Abandoned,  // now owned; the previous owner ended without releasing it

@@ -15,4 +15,10 @@ std::string ProcessCommandLine() {
   return raw;
 }
 
+ProgramArguments::ProgramArguments(int argc, char** argv) {
+  for (int i = 0; argv && i < argc && argv[i]; ++i) values_.emplace_back(argv[i]);
+  for (std::string& v : values_) pointers_.push_back(v.data());
+  pointers_.push_back(nullptr);
+}
+
 }  // namespace plat

@@ -1,4 +1,6 @@
 #include <windows.h>
+
+#include "platform/win32/WideText.h"
 // windows.h first.
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
@@ -31,7 +33,7 @@ const IID kIidIAudioEndpointVolume = {
 const IID kIidIAudioMeterInformation = {
     0xC02216F6, 0x8C67, 0x4B5B, {0x9D, 0x00, 0xD0, 0x08, 0xE7, 0x3E, 0x00, 0x64}};
 
-using MciSendStringFn = DWORD(WINAPI*)(LPCSTR command, LPSTR ret, UINT retLength, HWND callback);
+using MciSendStringFn = DWORD(WINAPI*)(LPCWSTR command, LPWSTR ret, UINT retLength, HWND callback);
 
 template <typename T>
 void ReleaseCom(T*& p) {
@@ -76,9 +78,10 @@ void StartAudioPlayback(const std::string& path) {
   // playback runs on its own.
   LibHandle winmm = LoadSystemLibrary("Winmm.dll");
   if (!winmm) return;
-  auto send = LookupEntryAs<MciSendStringFn>(winmm, "mciSendStringA");
-  if (!send) return;
-  const std::string command = "play \"" + path + "\"";
+  auto send = LookupEntryAs<MciSendStringFn>(winmm, "mciSendStringW");
+  std::wstring file;
+  if (!send || !ToWide(path, file) || file.empty()) return;
+  const std::wstring command = L"play \"" + file + L"\"";
   send(command.c_str(), nullptr, 0, nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/win32/OverlappedWait.h"
+#include "platform/win32/WideText.h"
 
 namespace plat {
 
@@ -15,10 +16,12 @@ HANDLE Win(DeviceHandle device) { return reinterpret_cast<HANDLE>(device); }
 class WindowsDeviceIo final : public DeviceIo {
  public:
   DeviceHandle Open(const std::string& path, DeviceOpen how) override {
+    const std::wstring name = Wide(path);
+    if (name.empty()) return kInvalidDevice;
     HANDLE h = how == DeviceOpen::DynamicLoad
-                   ? CreateFileA(path.c_str(), 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                   ? CreateFileW(name.c_str(), 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
                    // Overlapped, so that no request can keep the tool waiting for ever.
-                   : CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                   : CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE || !h) {

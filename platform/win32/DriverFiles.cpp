@@ -2,22 +2,25 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideText.h"
+
 namespace plat {
 
 namespace {
 
-// Folder paths are narrow texts of at most MAX_PATH characters.
-std::string Folder(UINT (*query)(LPSTR, UINT)) {
-  char buffer[MAX_PATH] = {};
+// Folder paths of at most MAX_PATH characters, in UTF-8.
+std::string Folder(UINT (*query)(LPWSTR, UINT)) {
+  wchar_t buffer[MAX_PATH] = {};
   const UINT n = query(buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  return std::string(buffer, n);
+  std::string folder;
+  if (n == 0 || n >= MAX_PATH || !ToUtf8(buffer, n, folder)) return {};
+  return folder;
 }
 
-UINT SystemFolderQuery(LPSTR buffer, UINT size) { return GetSystemDirectoryA(buffer, size); }
+UINT SystemFolderQuery(LPWSTR buffer, UINT size) { return GetSystemDirectoryW(buffer, size); }
 // The system's own Windows folder, also where a terminal-server session has a private one.
-UINT WindowsFolderQuery(LPSTR buffer, UINT size) {
-  return GetSystemWindowsDirectoryA(buffer, size);
+UINT WindowsFolderQuery(LPWSTR buffer, UINT size) {
+  return GetSystemWindowsDirectoryW(buffer, size);
 }
 
 class WindowsDriverFiles final : public DriverFiles {
@@ -26,7 +29,7 @@ class WindowsDriverFiles final : public DriverFiles {
   std::string WindowsFolder() override { return Folder(WindowsFolderQuery); }
 
   FileProbe Probe(const std::string& path) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
@@ -39,9 +42,9 @@ class WindowsDriverFiles final : public DriverFiles {
 
   FileWrite Write(const std::string& path, const uint8_t* data, size_t size) override {
     if ((!data && size != 0) || size > MAXDWORD) return FileWrite::NotOpened;
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FileWrite::NotOpened;
     DWORD written = 0;
     bool complete =
@@ -50,7 +53,10 @@ class WindowsDriverFiles final : public DriverFiles {
     return complete ? FileWrite::Written : FileWrite::Incomplete;
   }
 
-  bool Remove(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+  bool Remove(const std::string& path) override {
+    const std::wstring name = Wide(path);
+    return !name.empty() && DeleteFileW(name.c_str()) != 0;
+  }
 };
 
 }  // namespace

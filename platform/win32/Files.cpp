@@ -7,6 +7,7 @@
 
 #include "platform/ProcessId.h"
 #include "platform/Time.h"
+#include "platform/win32/WideText.h"
 
 namespace plat {
 
@@ -20,14 +21,17 @@ HANDLE H(void* h) { return static_cast<HANDLE>(h); }
 }  // namespace
 
 // The module file name has no fixed limit: a path longer than MAX_PATH is asked for again with
-// a larger buffer rather than cut.
+// a larger buffer rather than cut. Asked for in UTF-16, so any folder name comes through.
 std::string ExecutablePath() {
   for (DWORD size = MAX_PATH + 1;; size = std::min(size * 2, kLongestPath)) {
-    std::vector<char> buf(size);
+    std::vector<wchar_t> buf(size);
     SetLastError(ERROR_SUCCESS);
-    const DWORD n = GetModuleFileNameA(nullptr, buf.data(), size);
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), size);
     if (n == 0) return {};
-    if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string(buf.data(), n);
+    if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      std::string path;
+      return ToUtf8(buf.data(), n, path) ? path : std::string();
+    }
     if (size == kLongestPath) return {};
   }
 }
@@ -40,20 +44,25 @@ std::string ExecutableDir() {
 }
 
 bool FileExists(const std::string& path) {
-  DWORD attr = GetFileAttributesA(path.c_str());
+  DWORD attr = GetFileAttributesW(Wide(path).c_str());
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsFolder(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  const std::wstring name = Wide(path);
+  if (name.empty()) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(name.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   FindClose(search);
   return folder;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+  const std::wstring name = Wide(path);
+  return !name.empty() && DeleteFileW(name.c_str()) != 0;
+}
 
 // ---- RegularFile ------------------------------------------------------------------------------
 
@@ -61,7 +70,9 @@ RegularFile::~RegularFile() { Close(); }
 
 RegularFile::OpenResult RegularFile::Open(const std::string& path) {
   Close();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::wstring name = Wide(path);
+  if (name.empty()) return OpenResult::Missing;
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -106,15 +117,15 @@ namespace {
 
 // Creates a new file next to path under a name nobody else has (create-new fails on anything
 // that is there already). The handle, or INVALID_HANDLE_VALUE.
-HANDLE CreateUniqueBeside(const std::string& path, std::string& tempPath) {
+HANDLE CreateUniqueBeside(const std::wstring& path, std::wstring& tempPath) {
   static unsigned counter = 0;
   for (int tries = 0; tries < 100; ++tries) {
-    char suffix[48];
-    wsprintfA(suffix, ".%08lX%04X%04X", static_cast<unsigned long>(CurrentProcessId()),
+    wchar_t suffix[48];
+    wsprintfW(suffix, L".%08lX%04X%04X", static_cast<unsigned long>(CurrentProcessId()),
               static_cast<unsigned>(++counter & 0xFFFF),
               static_cast<unsigned>(GetTickCount() & 0xFFFF));
-    const std::string name = path + suffix;
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const std::wstring name = path + suffix;
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       tempPath = name;
@@ -141,16 +152,17 @@ bool WriteAll(HANDLE h, const std::string& bytes) {
 }  // namespace
 
 bool WriteFileReplacing(const std::string& path, const std::string& bytes) {
-  if (path.empty()) return false;
-  std::string temp;
-  HANDLE h = CreateUniqueBeside(path, temp);
+  const std::wstring target = Wide(path);
+  if (target.empty()) return false;
+  std::wstring temp;
+  HANDLE h = CreateUniqueBeside(target, temp);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = WriteAll(h, bytes) && FlushFileBuffers(h);
   ok = CloseHandle(h) && ok;
   // A virus scanner or the indexer may hold the file for a moment: that is worth a few tries.
   ok = ok && RetryWhileBusy(
                  [&] {
-                   if (MoveFileExA(temp.c_str(), path.c_str(),
+                   if (MoveFileExW(temp.c_str(), target.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
                      return Attempt::Done;
                    }
@@ -160,7 +172,7 @@ bool WriteFileReplacing(const std::string& path, const std::string& bytes) {
                               : Attempt::Failed;
                  },
                  [](unsigned ms) { SleepMs(ms); });
-  if (!ok) DeleteFileA(temp.c_str());
+  if (!ok) DeleteFileW(temp.c_str());
   return ok;
 }
 

@@ -6,4 +6,6 @@ namespace plat {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
+uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
+
 }  // namespace plat

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideText.h"
+
 namespace plat {
 
 namespace {
@@ -11,26 +13,32 @@ SC_HANDLE Sc(ServiceHandle h) { return static_cast<SC_HANDLE>(h); }
 class WindowsServiceControl final : public ServiceControl {
  public:
   ServiceHandle OpenManager() override {
-    return Noted(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    return Noted(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   }
 
   ServiceHandle CreateDriverService(ServiceHandle manager, const std::string& name,
                                     const std::string& imagePath, uint32_t& error) override {
     error = 0;
+    const std::wstring service16 = Wide(name);
+    const std::wstring image16 = Wide(imagePath);
+    if (service16.empty() || image16.empty()) {
+      error = ERROR_INVALID_NAME;
+      return nullptr;
+    }
     SC_HANDLE service =
-        CreateServiceA(Sc(manager), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+        CreateServiceW(Sc(manager), service16.c_str(), service16.c_str(), SERVICE_ALL_ACCESS,
                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                       imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+                       image16.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (!service) error = lastError_ = GetLastError();
     return service;
   }
 
   ServiceHandle OpenDriverService(ServiceHandle manager, const std::string& name) override {
-    return Noted(OpenServiceA(Sc(manager), name.c_str(), SERVICE_ALL_ACCESS));
+    return Noted(OpenServiceW(Sc(manager), Wide(name).c_str(), SERVICE_ALL_ACCESS));
   }
 
   bool Start(ServiceHandle service) override {
-    return Noted(StartServiceA(Sc(service), 0, nullptr) != 0);
+    return Noted(StartServiceW(Sc(service), 0, nullptr) != 0);
   }
 
   bool Stop(ServiceHandle service) override {

@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DynLib.h"
 #include "sim/model/ControllerModel.h"
 #include "sim/model/Scenario.h"
 #include "sim/model/SimLog.h"
@@ -41,8 +40,10 @@ using brumel::sim::Scenario;
 using brumel::sim::TuningPlan;
 using Clock = std::chrono::steady_clock;
 
-// Adapter information record.
-constexpr size_t kInfoBytes = 1572;
+// Adapter information record: 1572 bytes on Windows; the Linux library's lacks the fields of
+// its Windows tail and is 796 bytes (the build names the size for its system).
+constexpr size_t kInfoBytes = BRUMEL_SIM_ADAPTER_INFO_BYTES;
+static_assert(kInfoBytes == 1572 || kInfoBytes == 796);
 constexpr size_t kInfoUdid = 8;
 constexpr size_t kInfoBus = 264;
 constexpr size_t kInfoDevice = 268;
@@ -90,13 +91,13 @@ constexpr size_t kStatusActivity = 24;
 // speed type, fan speed, flags).
 constexpr int32_t kThermalBytes = 16;
 constexpr int32_t kFanSpeedBytes = 16;
+constexpr int32_t kFanSpeedPercent = 1;
+constexpr int32_t kFanSpeedRpm = 2;
 constexpr int kNoMoreControllers = -100;
-// Overdrive 8: initial settings (count, capabilities, then 29 entries of feature id, minimum,
-// maximum, default); current settings (count, 29 values); set request (count, then 29 entries
-// of value, requested, reset); power-management log (size, then 256 entries of supported,
-// value).
-constexpr size_t kOd8InitBytes = 8 + 16 * kOd8Features;
-constexpr size_t kOd8CurrentBytes = 4 + 4 * kOd8Features;
+// Overdrive 8: initial settings (count, capabilities, then one entry of feature id, minimum,
+// maximum, default per table entry); current settings (count, one value per entry); set request
+// (count, then value, requested, reset per entry); the table has 29 entries unless the scenario
+// gives the card a longer one. Power-management log: size, then 256 entries of supported, value.
 constexpr size_t kPmLogSensors = 256;
 constexpr int32_t kPmLogBytes = 4 + 8 * kPmLogSensors;
 constexpr int32_t kTemperatureGpu = 1;
@@ -104,7 +105,15 @@ constexpr int32_t kTemperatureGpu = 1;
 // A read waiting for a slow reply gives up after this long.
 constexpr int kReplyWaitCapMs = 10000;
 
-using AllocCallback = void*(PLAT_LIBCALL*)(int);
+// The library's declarations, as its vendor publishes them: the entry points carry no calling
+// convention (so they are cdecl, whose names a 32-bit Windows build exports undecorated), and
+// only the allocation callback the caller hands in is standard-call. The build names that
+// convention for this system in BRUMEL_SIM_STDCALL (empty where there is only one convention);
+// it links the library so that a standard-call export cannot pass for a cdecl one.
+#ifndef BRUMEL_SIM_STDCALL
+#error "the build defines BRUMEL_SIM_STDCALL"
+#endif
+using AllocCallback = void*(BRUMEL_SIM_STDCALL*)(int);
 
 struct Card {
   Card(const CardPlan& s, const Scenario& scenario) : plan(s), model(scenario), now(s.tuning) {
@@ -189,7 +198,10 @@ class Call {
     return *this;
   }
   Call& Add(const std::string& key, long long value) { return Add(key, std::to_string(value)); }
+  // A success the call returns in place of 0 (a warning or a mode change).
+  void SucceedWith(int code) { success_ = code; }
   int Return(int result, const std::string& detail = std::string()) {
+    if (result == kOk && success_ != kOk) result = success_;
     std::string line = text_ + " result=" + std::to_string(result);
     if (!detail.empty()) line += " | " + detail;
     brumel::sim::LogLine(line);
@@ -198,13 +210,28 @@ class Call {
 
  private:
   std::string text_;
+  int success_ = kOk;
 };
 
-// The result the scenario forces for an entry point, if any.
-std::optional<int> Forced(const Display& d, const char* entryPoint) {
+// Results 1 to 4 are successes of the library: a call forced to one of them is carried out
+// and returns that code where it would return 0.
+bool IsSuccessCode(int result) { return result >= 1 && result <= 4; }
+
+// A forced result: the one to return at once, or nothing when it is a success code (then
+// handed to the call) or there is none.
+std::optional<int> StopWith(std::optional<int> forced, Call* call) {
+  if (forced && IsSuccessCode(*forced)) {
+    if (call) call->SucceedWith(*forced);
+    return std::nullopt;
+  }
+  return forced;
+}
+
+// The result the scenario forces for an entry point, if any (see StopWith).
+std::optional<int> Forced(const Display& d, const char* entryPoint, Call* call = nullptr) {
   const auto it = d.scenario.display.results.find(entryPoint);
   if (it == d.scenario.display.results.end()) return std::nullopt;
-  return it->second;
+  return StopWith(it->second, call);
 }
 
 bool KnownContext(const Display& d, const void* context) { return d.contexts.count(context) != 0; }
@@ -222,14 +249,14 @@ Card* CardOf(Display& d, int adapterIndex) {
 // The result a rule of the card forces for this call of the entry point on that adapter; the
 // call is counted.
 std::optional<int> CardForced(Card& card, const char* entryPoint, int adapterIndex,
-                              std::string* why) {
+                              std::string* why, Call* call) {
   const uint32_t n = ++card.calls[{entryPoint, adapterIndex}];
   for (const brumel::sim::ResultRule& rule : card.plan.tuning.results) {
     if (rule.entryPoint != entryPoint || (rule.adapter >= 0 && rule.adapter != adapterIndex) ||
         n < rule.from || (rule.count != 0 && n - rule.from >= rule.count))
       continue;
     if (why) *why = "forced by scenario (call " + std::to_string(n) + ")";
-    return rule.result;
+    return StopWith(rule.result, call);
   }
   return std::nullopt;
 }
@@ -237,15 +264,15 @@ std::optional<int> CardForced(Card& card, const char* entryPoint, int adapterInd
 // The checks every call on an adapter makes, in order: the result to return at once (and why,
 // when there is more to say than the code), or nothing when the call may go on.
 std::optional<int> Refuse(Display& d, const char* entryPoint, const void* context, int adapterIndex,
-                          std::string* why = nullptr) {
-  if (const auto forced = Forced(d, entryPoint)) {
+                          std::string* why, Call* call) {
+  if (const auto forced = Forced(d, entryPoint, call)) {
     if (why) *why = "forced by scenario";
     return forced;
   }
   if (!KnownContext(d, context)) return kNotInitialised;
   Card* card = CardOf(d, adapterIndex);
   if (!card) return kBadAdapter;
-  return CardForced(*card, entryPoint, adapterIndex, why);
+  return CardForced(*card, entryPoint, adapterIndex, why, call);
 }
 
 // (Re)builds the cards from the scenario; false with a notice when it cannot be read.
@@ -290,7 +317,7 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
       .Add("size", dataSize)
       .Add("speed", speed);
 
-  if (const auto forced = Forced(d, "ADL2_Display_WriteAndReadI2C"))
+  if (const auto forced = Forced(d, "ADL2_Display_WriteAndReadI2C", &call))
     return call.Return(*forced, "forced by scenario");
   if (size != static_cast<int32_t>(kI2cRequestBytes)) {
     return call.Return(kBadSize, "request size field " + std::to_string(size) + ", expected " +
@@ -299,7 +326,8 @@ int I2cTransfer(Display& d, std::unique_lock<std::mutex>& hold, int adapterIndex
   Card* card = CardOf(d, adapterIndex);
   if (!card) return call.Return(kBadAdapter);
   std::string why;
-  if (const auto forced = CardForced(*card, "ADL2_Display_WriteAndReadI2C", adapterIndex, &why))
+  if (const auto forced =
+          CardForced(*card, "ADL2_Display_WriteAndReadI2C", adapterIndex, &why, &call))
     return call.Return(*forced, why);
   if (action != kI2cRead && action != kI2cWrite) return call.Return(kBadParameter, "action");
   if (dataSize < 0 || dataSize > kMaxI2cData) return call.Return(kBadParameter, "data size");
@@ -360,7 +388,7 @@ class AdapterCall {
       : d_(GetDisplay()), hold_(d_.lock), call_(entryPoint) {
     call_.Add("adapter", adapterIndex);
     std::string why;
-    if (const auto stop = Refuse(d_, entryPoint, context, adapterIndex, &why)) {
+    if (const auto stop = Refuse(d_, entryPoint, context, adapterIndex, &why, &call_)) {
       stop_ = *stop;
       why_ = why;
     } else {
@@ -479,13 +507,25 @@ std::optional<int> CheckController(AdapterCall& t, int controller) {
   return std::nullopt;
 }
 
+// The size field must be 16, and the speed type one the library knows: a value is read and
+// written in the unit the caller names.
 std::optional<int> CheckFanSpeedValue(AdapterCall& t, const uint8_t* r) {
   const int32_t size = Get32(r);
   if (size != kFanSpeedBytes) {
     return t.Return(kBadSize, "size field " + std::to_string(size) + ", expected " +
                                   std::to_string(kFanSpeedBytes));
   }
+  const int32_t type = Get32(r + 4);
+  if (type != kFanSpeedPercent && type != kFanSpeedRpm) {
+    return t.Return(kBadParameter,
+                    "speed type " + std::to_string(type) + ", expected 1 (percent) or 2 (RPM)");
+  }
   return std::nullopt;
+}
+
+// The card's values of the speed type of a fan speed value record.
+std::vector<int32_t>& FanValues(TuningPlan& plan, const uint8_t* r) {
+  return Get32(r + 4) == kFanSpeedPercent ? plan.fanPercents : plan.fanSpeeds;
 }
 
 // The value of a per-controller list: missing entries repeat the last one given.
@@ -517,6 +557,12 @@ std::optional<int> CheckOd8Count(AdapterCall& t, int32_t count, const char* what
   return std::nullopt;
 }
 
+// ", table of N entries" for a card whose table is not the 29 entries of the features.
+std::string TableText(AdapterCall& t) {
+  if (t.now().od8Table == kOd8Features) return {};
+  return ", table of " + std::to_string(t.now().od8Table) + " entries";
+}
+
 void PutOd8Feature(uint8_t* at, const TuningPlan& plan, int k) {
   const bool known = k >= 0 && k < kOd8Features;
   Put32(at, k);
@@ -529,8 +575,7 @@ void PutOd8Feature(uint8_t* at, const TuningPlan& plan, int k) {
 
 extern "C" {
 
-int PLAT_LIBCALL ADL2_Main_Control_Create(AllocCallback callback, int enumConnected,
-                                          void** context) {
+int ADL2_Main_Control_Create(AllocCallback callback, int enumConnected, void** context) {
   Display& d = GetDisplay();
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Main_Control_Create");
@@ -543,7 +588,7 @@ int PLAT_LIBCALL ADL2_Main_Control_Create(AllocCallback callback, int enumConnec
     d.cards.clear();
     return call.Return(kError, "scenario unusable");
   }
-  if (const auto forced = Forced(d, "ADL2_Main_Control_Create"))
+  if (const auto forced = Forced(d, "ADL2_Main_Control_Create", &call))
     return call.Return(*forced, "forced by scenario");
   if (!context || !callback) return call.Return(kNullPointer);
   auto* tag = new ContextTag;
@@ -553,11 +598,11 @@ int PLAT_LIBCALL ADL2_Main_Control_Create(AllocCallback callback, int enumConnec
   return call.Return(kOk);
 }
 
-int PLAT_LIBCALL ADL2_Main_Control_Destroy(void* context) {
+int ADL2_Main_Control_Destroy(void* context) {
   Display& d = GetDisplay();
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Main_Control_Destroy");
-  if (const auto forced = Forced(d, "ADL2_Main_Control_Destroy"))
+  if (const auto forced = Forced(d, "ADL2_Main_Control_Destroy", &call))
     return call.Return(*forced, "forced by scenario");
   if (!KnownContext(d, context)) return call.Return(kNotInitialised);
   d.contexts.erase(context);
@@ -565,11 +610,11 @@ int PLAT_LIBCALL ADL2_Main_Control_Destroy(void* context) {
   return call.Return(kOk);
 }
 
-int PLAT_LIBCALL ADL2_Adapter_NumberOfAdapters_Get(void* context, int* count) {
+int ADL2_Adapter_NumberOfAdapters_Get(void* context, int* count) {
   Display& d = GetDisplay();
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Adapter_NumberOfAdapters_Get");
-  if (const auto forced = Forced(d, "ADL2_Adapter_NumberOfAdapters_Get"))
+  if (const auto forced = Forced(d, "ADL2_Adapter_NumberOfAdapters_Get", &call))
     return call.Return(*forced, "forced by scenario");
   if (!KnownContext(d, context)) return call.Return(kNotInitialised);
   if (!count) return call.Return(kNullPointer);
@@ -577,12 +622,12 @@ int PLAT_LIBCALL ADL2_Adapter_NumberOfAdapters_Get(void* context, int* count) {
   return call.Return(kOk, "count " + std::to_string(*count));
 }
 
-int PLAT_LIBCALL ADL2_Adapter_AdapterInfo_Get(void* context, void* table, int bytes) {
+int ADL2_Adapter_AdapterInfo_Get(void* context, void* table, int bytes) {
   Display& d = GetDisplay();
   std::lock_guard<std::mutex> hold(d.lock);
   Call call("ADL2_Adapter_AdapterInfo_Get");
   call.Add("bytes", bytes);
-  if (const auto forced = Forced(d, "ADL2_Adapter_AdapterInfo_Get"))
+  if (const auto forced = Forced(d, "ADL2_Adapter_AdapterInfo_Get", &call))
     return call.Return(*forced, "forced by scenario");
   if (!KnownContext(d, context)) return call.Return(kNotInitialised);
   if (!table) return call.Return(kNullPointer);
@@ -601,7 +646,7 @@ int PLAT_LIBCALL ADL2_Adapter_AdapterInfo_Get(void* context, void* table, int by
   return call.Return(kOk, std::to_string(count) + " records");
 }
 
-int PLAT_LIBCALL ADL2_Adapter_Active_Get(void* context, int adapterIndex, int* active) {
+int ADL2_Adapter_Active_Get(void* context, int adapterIndex, int* active) {
   AdapterCall t("ADL2_Adapter_Active_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!active) return t.Return(kNullPointer);
@@ -609,8 +654,8 @@ int PLAT_LIBCALL ADL2_Adapter_Active_Get(void* context, int adapterIndex, int* a
   return t.Return(kOk, "active 1");
 }
 
-int PLAT_LIBCALL ADL2_Overdrive_Caps(void* context, int adapterIndex, int* supported, int* enabled,
-                                     int* version) {
+int ADL2_Overdrive_Caps(void* context, int adapterIndex, int* supported, int* enabled,
+                        int* version) {
   AdapterCall t("ADL2_Overdrive_Caps", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!supported || !enabled || !version) return t.Return(kNullPointer);
@@ -620,7 +665,7 @@ int PLAT_LIBCALL ADL2_Overdrive_Caps(void* context, int adapterIndex, int* suppo
   return t.Return(kOk, "supported 1 enabled 1 version " + std::to_string(*version));
 }
 
-int PLAT_LIBCALL ADL2_Adapter_MemoryInfo_Get(void* context, int adapterIndex, void* info) {
+int ADL2_Adapter_MemoryInfo_Get(void* context, int adapterIndex, void* info) {
   AdapterCall t("ADL2_Adapter_MemoryInfo_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!info) return t.Return(kNullPointer);
@@ -628,7 +673,7 @@ int PLAT_LIBCALL ADL2_Adapter_MemoryInfo_Get(void* context, int adapterIndex, vo
   return t.Return(kOk);
 }
 
-int PLAT_LIBCALL ADL2_Adapter_VideoBiosInfo_Get(void* context, int adapterIndex, void* info) {
+int ADL2_Adapter_VideoBiosInfo_Get(void* context, int adapterIndex, void* info) {
   AdapterCall t("ADL2_Adapter_VideoBiosInfo_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!info) return t.Return(kNullPointer);
@@ -640,7 +685,7 @@ int PLAT_LIBCALL ADL2_Adapter_VideoBiosInfo_Get(void* context, int adapterIndex,
   return t.Return(kOk);
 }
 
-int PLAT_LIBCALL ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, void* request) {
+int ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, void* request) {
   Display& d = GetDisplay();
   std::unique_lock<std::mutex> hold(d.lock);
   if (!KnownContext(d, context) && !Forced(d, "ADL2_Display_WriteAndReadI2C")) {
@@ -651,7 +696,7 @@ int PLAT_LIBCALL ADL2_Display_WriteAndReadI2C(void* context, int adapterIndex, v
   return I2cTransfer(d, hold, adapterIndex, static_cast<uint8_t*>(request));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_CapabilitiesX2_Get(void* context, int adapterIndex, void* record) {
+int ADL2_OverdriveN_CapabilitiesX2_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_CapabilitiesX2_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -670,20 +715,20 @@ int PLAT_LIBCALL ADL2_OverdriveN_CapabilitiesX2_Get(void* context, int adapterIn
   return t.Return(kOk, "levels " + std::to_string(t.now().maxLevels));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_SystemClocksX2_Get(void* context, int adapterIndex, void* r) {
+int ADL2_OverdriveN_SystemClocksX2_Get(void* context, int adapterIndex, void* r) {
   return LevelsGet("ADL2_OverdriveN_SystemClocksX2_Get", true, context, adapterIndex, r);
 }
-int PLAT_LIBCALL ADL2_OverdriveN_SystemClocksX2_Set(void* context, int adapterIndex, void* r) {
+int ADL2_OverdriveN_SystemClocksX2_Set(void* context, int adapterIndex, void* r) {
   return LevelsSet("ADL2_OverdriveN_SystemClocksX2_Set", true, context, adapterIndex, r);
 }
-int PLAT_LIBCALL ADL2_OverdriveN_MemoryClocksX2_Get(void* context, int adapterIndex, void* r) {
+int ADL2_OverdriveN_MemoryClocksX2_Get(void* context, int adapterIndex, void* r) {
   return LevelsGet("ADL2_OverdriveN_MemoryClocksX2_Get", false, context, adapterIndex, r);
 }
-int PLAT_LIBCALL ADL2_OverdriveN_MemoryClocksX2_Set(void* context, int adapterIndex, void* r) {
+int ADL2_OverdriveN_MemoryClocksX2_Set(void* context, int adapterIndex, void* r) {
   return LevelsSet("ADL2_OverdriveN_MemoryClocksX2_Set", false, context, adapterIndex, r);
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex, void* record) {
+int ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_FanControl_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -692,7 +737,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Get(void* context, int adapterIndex,
   return t.Return(kOk, FanControlText(r));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex, void* record) {
+int ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_FanControl_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -701,7 +746,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_FanControl_Set(void* context, int adapterIndex,
   return t.Return(kOk, FanControlText(r));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex, void* record) {
+int ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_PowerLimit_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -712,7 +757,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Get(void* context, int adapterIndex,
   return t.Return(kOk, PowerLimitText(r));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex, void* record) {
+int ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_PowerLimit_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -736,8 +781,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_PowerLimit_Set(void* context, int adapterIndex,
   return t.Return(kOk, text);
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex, int type,
-                                                 int* value) {
+int ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex, int type, int* value) {
   AdapterCall t("ADL2_OverdriveN_Temperature_Get", context, adapterIndex);
   t.call().Add("type", type);
   if (const auto stop = t.Stopped()) return *stop;
@@ -747,8 +791,7 @@ int PLAT_LIBCALL ADL2_OverdriveN_Temperature_Get(void* context, int adapterIndex
   return t.Return(kOk, std::to_string(*value));
 }
 
-int PLAT_LIBCALL ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapterIndex,
-                                                       void* record) {
+int ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_OverdriveN_PerformanceStatus_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
@@ -762,8 +805,8 @@ int PLAT_LIBCALL ADL2_OverdriveN_PerformanceStatus_Get(void* context, int adapte
                            " GPUActivity=" + std::to_string(t.now().gpuActivity));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterIndex,
-                                                     int controller, void* record) {
+int ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterIndex, int controller,
+                                        void* record) {
   AdapterCall t("ADL2_Overdrive5_ThermalDevices_Enum", context, adapterIndex);
   t.call().Add("controller", controller);
   if (const auto stop = t.Stopped()) return *stop;
@@ -784,23 +827,22 @@ int PLAT_LIBCALL ADL2_Overdrive5_ThermalDevices_Enum(void* context, int adapterI
   return t.Return(kOk, "domain " + std::to_string(domain));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Get(void* context, int adapterIndex, int controller,
-                                              void* record) {
+int ADL2_Overdrive5_FanSpeed_Get(void* context, int adapterIndex, int controller, void* record) {
   AdapterCall t("ADL2_Overdrive5_FanSpeed_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
   if (const auto bad = CheckFanSpeedValue(t, r)) return *bad;
-  const int32_t speed = PerController(t.now().fanSpeeds, controller);
+  const int32_t speed = PerController(FanValues(t.now(), r), controller);
   const int32_t flags = PerController(t.now().fanFlags, controller);
   Put32(r + 8, speed);
   Put32(r + 12, flags);
-  return t.Return(kOk, "FanSpeed=" + std::to_string(speed) + " Flags=" + std::to_string(flags));
+  return t.Return(kOk, "SpeedType=" + std::to_string(Get32(r + 4)) + " FanSpeed=" +
+                           std::to_string(speed) + " Flags=" + std::to_string(flags));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, int controller,
-                                              void* record) {
+int ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, int controller, void* record) {
   AdapterCall t("ADL2_Overdrive5_FanSpeed_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
@@ -811,24 +853,26 @@ int PLAT_LIBCALL ADL2_Overdrive5_FanSpeed_Set(void* context, int adapterIndex, i
       " FanSpeed=" + std::to_string(Get32(r + 8)) + " Flags=" + std::to_string(Get32(r + 12));
   if (const auto bad = CheckFanSpeedValue(t, r)) return *bad;
   const size_t controllers = t.now().thermalDomains.size();
-  ControllerValue(t.now().fanSpeeds, controllers, controller) = Get32(r + 8);
+  ControllerValue(FanValues(t.now(), r), controllers, controller) = Get32(r + 8);
   ControllerValue(t.now().fanFlags, controllers, controller) = Get32(r + 12);
   return t.Return(kOk, text);
 }
 
-int PLAT_LIBCALL ADL2_Overdrive5_FanSpeedToDefault_Set(void* context, int adapterIndex,
-                                                       int controller) {
+int ADL2_Overdrive5_FanSpeedToDefault_Set(void* context, int adapterIndex, int controller) {
   AdapterCall t("ADL2_Overdrive5_FanSpeedToDefault_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (const auto bad = CheckController(t, controller)) return *bad;
   const size_t controllers = t.now().thermalDomains.size();
+  const TuningPlan& plan = t.card().plan.tuning;
   ControllerValue(t.now().fanSpeeds, controllers, controller) =
-      PerController(t.card().plan.tuning.fanSpeeds, controller);
+      PerController(plan.fanSpeeds, controller);
+  ControllerValue(t.now().fanPercents, controllers, controller) =
+      PerController(plan.fanPercents, controller);
   ControllerValue(t.now().fanFlags, controllers, controller) = 0;
   return t.Return(kOk);
 }
 
-int PLAT_LIBCALL ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int* usage) {
+int ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int* usage) {
   AdapterCall t("ADL2_Adapter_VRAMUsage_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!usage) return t.Return(kNullPointer);
@@ -836,8 +880,8 @@ int PLAT_LIBCALL ADL2_Adapter_VRAMUsage_Get(void* context, int adapterIndex, int
   return t.Return(kOk, std::to_string(*usage));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIndex,
-                                                    int* capabilities, int* count, void** list) {
+int ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIndex, int* capabilities,
+                                       int* count, void** list) {
   AdapterCall t("ADL2_Overdrive8_Init_SettingX2_Get", context, adapterIndex);
   if (count) t.call().Add("count", *count);
   if (const auto stop = t.Stopped()) return *stop;
@@ -857,8 +901,7 @@ int PLAT_LIBCALL ADL2_Overdrive8_Init_SettingX2_Get(void* context, int adapterIn
                            std::to_string(n));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapterIndex, int* count,
-                                                       int** list) {
+int ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapterIndex, int* count, int** list) {
   AdapterCall t("ADL2_Overdrive8_Current_SettingX2_Get", context, adapterIndex);
   if (count) t.call().Add("count", *count);
   if (const auto stop = t.Stopped()) return *stop;
@@ -877,52 +920,63 @@ int PLAT_LIBCALL ADL2_Overdrive8_Current_SettingX2_Get(void* context, int adapte
       kOk, "list of " + std::to_string(entries) + " values handed out, count " + std::to_string(n));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive8_Init_Setting_Get(void* context, int adapterIndex, void* record) {
+// The record forms write and read as many entries as the card's table has (its driver's
+// length), whatever room the caller's record has: a caller sized for fewer entries is
+// overrun, as by the real library.
+int ADL2_Overdrive8_Init_Setting_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_Overdrive8_Init_Setting_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
   if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
-  std::memset(r, 0, kOd8InitBytes);
+  const size_t table = static_cast<size_t>(t.now().od8Table);
+  std::memset(r, 0, 8 + 16 * table);
   Put32(r, t.now().od8Count);
   Put32(r + 4, t.now().od8Capabilities);
-  for (int k = 0; k < kOd8Features; ++k) PutOd8Feature(r + 8 + 16 * k, t.now(), k);
+  for (size_t k = 0; k < table; ++k) PutOd8Feature(r + 8 + 16 * k, t.now(), static_cast<int>(k));
   return t.Return(kOk, "capabilities " + Hex2(t.now().od8Capabilities) + ", count " +
-                           std::to_string(t.now().od8Count));
+                           std::to_string(t.now().od8Count) + TableText(t));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive8_Current_Setting_Get(void* context, int adapterIndex,
-                                                     void* record) {
+int ADL2_Overdrive8_Current_Setting_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_Overdrive8_Current_Setting_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);
   auto* r = static_cast<uint8_t*>(record);
   if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
-  std::memset(r, 0, kOd8CurrentBytes);
+  const size_t table = static_cast<size_t>(t.now().od8Table);
+  std::memset(r, 0, 4 + 4 * table);
   Put32(r, t.now().od8Count);
   for (int k = 0; k < kOd8Features; ++k) Put32(r + 4 + 4 * k, t.now().od8[k].current);
-  return t.Return(kOk, "count " + std::to_string(t.now().od8Count));
+  return t.Return(kOk, "count " + std::to_string(t.now().od8Count) + TableText(t));
 }
 
-int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, void* request,
-                                             void* current) {
+int ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, void* request, void* current) {
   AdapterCall t("ADL2_Overdrive8_Setting_Set", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!request || !current) return t.Return(kNullPointer);
   const auto* r = static_cast<const uint8_t*>(request);
   if (const auto bad = CheckOd8Count(t, Get32(r), "count field")) return *bad;
+  const int table = t.now().od8Table;
   std::string text;
   std::string refused;
-  for (int k = 0; k < kOd8Features; ++k) {
+  for (int k = 0; k < table; ++k) {
     const uint8_t* at = r + 4 + 12 * k;
     const int32_t value = Get32(at);
     const int32_t requested = Get32(at + 4);
     const int32_t reset = Get32(at + 8);
+    // Past the 29 features: logged only when the entry is not empty.
+    if (k >= kOd8Features && value == 0 && requested == 0 && reset == 0) continue;
     if (k) text += ' ';
     text += std::to_string(k) + "=" + std::to_string(value) + "/" + std::to_string(requested) +
             "/" + std::to_string(reset);
+    if (!refused.empty()) continue;
+    if (k >= kOd8Features) {
+      refused = "entry " + std::to_string(k) + " is past the features the caller knows";
+      continue;
+    }
     const brumel::sim::Od8Feature& f = t.now().od8[k];
-    if (requested && !reset && (value < f.min || value > f.max) && refused.empty()) {
+    if (requested && !reset && (value < f.min || value > f.max)) {
       refused = "feature " + std::to_string(k) + " value " + std::to_string(value) + " outside " +
                 std::to_string(f.min) + " to " + std::to_string(f.max);
     }
@@ -933,10 +987,15 @@ int PLAT_LIBCALL ADL2_Overdrive8_Setting_Set(void* context, int adapterIndex, vo
     brumel::sim::Od8Feature& f = t.now().od8[k];
     if (Get32(at + 4)) f.current = Get32(at + 8) ? f.def : Get32(at);
   }
+  // The [out] record: the current values after the request, in the table's length.
+  auto* out = static_cast<uint8_t*>(current);
+  std::memset(out, 0, 4 + 4 * static_cast<size_t>(table));
+  Put32(out, t.now().od8Count);
+  for (int k = 0; k < kOd8Features; ++k) Put32(out + 4 + 4 * k, t.now().od8[k].current);
   return t.Return(kOk, text);
 }
 
-int PLAT_LIBCALL ADL2_New_QueryPMLogData_Get(void* context, int adapterIndex, void* record) {
+int ADL2_New_QueryPMLogData_Get(void* context, int adapterIndex, void* record) {
   AdapterCall t("ADL2_New_QueryPMLogData_Get", context, adapterIndex);
   if (const auto stop = t.Stopped()) return *stop;
   if (!record) return t.Return(kNullPointer);

@@ -547,6 +547,7 @@ const KeyRule kRules[] = {
     {kLevelsSection, "MemoryCurrent", LevelTable<&TuningPlan::memoryCurrent>},
     {kThermalSection, "Domains", ControllerList<&TuningPlan::thermalDomains>},
     {kThermalSection, "FanSpeed", ControllerList<&TuningPlan::fanSpeeds>},
+    {kThermalSection, "FanPercent", ControllerList<&TuningPlan::fanPercents>},
     {kThermalSection, "FanFlags", ControllerList<&TuningPlan::fanFlags>},
     {kFanSection, "Mode", FanControlField<0>},
     {kFanSection, "FanControlMode", FanControlField<1>},
@@ -575,6 +576,16 @@ const KeyRule kRules[] = {
        return true;
      }},
     {kOverdrive8Section, "Count", TuningNumber<&TuningPlan::od8Count>},
+    {kOverdrive8Section, "Table",
+     [](std::string_view v, Draft& d, std::string& why) {
+       uint32_t n = 0;
+       if (!ReadDecimal(v, kOd8MaxTable, n) || n < static_cast<uint32_t>(kOd8Features)) {
+         why = "expected a table length of 29 to 256 entries";
+         return false;
+       }
+       d.Card().tuning.od8Table = static_cast<int32_t>(n);
+       return true;
+     }},
     {kPmLogSection, "Sensors",
      [](std::string_view v, Draft& d, std::string& why) {
        std::map<int, int32_t> log;

@@ -84,6 +84,7 @@ struct Od8Feature {
   bool operator==(const Od8Feature&) const = default;
 };
 inline constexpr int kOd8Features = 29;
+inline constexpr int kOd8MaxTable = 256;
 
 // A result the library forces for an entry point on the card's adapters: on every adapter of
 // the card (adapter -1) or one library adapter index; from the from-th call of the entry point
@@ -103,7 +104,8 @@ struct TuningPlan {
   std::vector<OdnLevel> gpuDefault, gpuCurrent, memoryDefault, memoryCurrent;
   // Thermal controllers by index: domain (1: GPU), fan speed and flags each reports.
   std::vector<int32_t> thermalDomains = {1};
-  std::vector<int32_t> fanSpeeds = {1200};
+  std::vector<int32_t> fanSpeeds = {1200};  // RPM
+  std::vector<int32_t> fanPercents = {35};  // the same fan in percent
   std::vector<int32_t> fanFlags = {0};
   int32_t fanControl[kFanControlFields] = {1, 1, 1, 1200, 1200, 85, 50000, 500};
   // Power-limit record: mode, TDP limit (percent), maximum operating temperature.
@@ -116,6 +118,10 @@ struct TuningPlan {
   int32_t od8Capabilities = 0x7F;
   int32_t od8Count = kOd8Features;
   Od8Feature od8[kOd8Features];
+  // The table length the library was built with: the record forms write and read this many
+  // entries, whatever the caller's records hold (a newer driver's is longer than 29). The
+  // entries past the 29 features are zero and must never be requested.
+  int32_t od8Table = kOd8Features;
   // Power-management log: sensor index -> value of the supported sensors.
   std::map<int, int32_t> pmLog;
   std::vector<ResultRule> results;

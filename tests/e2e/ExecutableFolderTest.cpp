@@ -84,5 +84,43 @@ TEST_F(ToolRun, WineOnly_AnExecutableBeyondMaxPathFindsItsOwnFolder) {
   EXPECT_FALSE(fs::exists(deep + "/BrumelISP.ini")) << "the run removes its file";
 }
 
+// A folder whose name no ANSI code page can hold: the tool runs from it on the simulated card,
+// finds the display library beside itself there, shows the size of an image named through such
+// a folder on its command line, and removes its configuration file at the end.
+TEST_F(ToolRun, AFolderNamedInAnyLanguage) {
+  // UTF-8, as every text of the tool.
+  const std::string name = "Łódź_测试";
+  const std::string image = "obraz_图.bin";
+  const std::string dir = folder_.PathOf(name);
+  const std::string library = SimFile(DisplayLibraryFileName());
+  ASSERT_FALSE(library.empty()) << "substitute " << DisplayLibraryFileName() << " not built";
+  folder_.Put(ExtraFile::Copy(name + "/" + ToolFileName(), GetSettings().tool));
+  folder_.Put(ExtraFile::Copy(name + "/" + DisplayLibraryFileName(), library));
+  folder_.Put(ExtraFile::Text(name + "/" + image, "abc"));
+
+  const std::string separator = UnderWine() ? "\\" : "/";
+  // The log in a folder of a plain name: the simulated library itself opens it through the C
+  // run-time's narrow calls.
+  EnvChanges env{{"BRUMEL_SIM_LOG", folder_.PathOf("sim.log")},
+                 {"BRUMEL_SIM_SCENARIO", std::nullopt}};
+  ProcessResult p =
+      RunProcess(TargetCommand(dir + "/" + ToolFileName(),
+                               {"/I", "2", "/UA", name + separator + image}, folder_.Path(), env),
+                 "", DefaultTimeLimit());
+  std::string out;
+  for (char c : p.out)
+    if (c != '\r') out += c;
+  EXPECT_EQ(p.exitCode, 0) << out << p.err;
+  EXPECT_EQ(out.find("Unable to write"), std::string::npos) << out;
+  EXPECT_NE(out.find("Adapter: Bench Radeon Graphics\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("APROM file size ........ 3 bytes (0x3)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("FW Version ............. 0x00010203\n"), std::string::npos) << out;
+  // The only display library is the one beside the tool.
+  EXPECT_NE(folder_.Read("sim.log").find("ADL2_Main_Control_Create connected=1 result=0"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(dir + "/BrumelISP.ini")) << "the run removes its file";
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini")) << "nor writes one in the current folder";
+}
+
 }  // namespace
 }  // namespace e2e

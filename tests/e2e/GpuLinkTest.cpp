@@ -290,5 +290,38 @@ TEST_F(GpuLinkRun, CardOfGeneration8) {
       << log;
 }
 
+// A card of generation 8 whose driver was built with a longer feature table (77 entries, as
+// later libraries have it): the record forms write and read that many entries whatever the
+// tool's records hold. The tool's records have room for them (a shorter one is overrun, which
+// the sanitizer build reports and a 32-bit build may not survive), and it reads its own 29.
+TEST_F(GpuLinkRun, CardOfANewerDriver) {
+  RunSpec request =
+      OnBench({"/I", "3", "/MODE", "1"}, std::string(kOverdrive8Card) + "Table=77\nCount=77\n");
+  const std::string library = SimFile("short/" + DisplayLibraryFileName());
+  ASSERT_FALSE(library.empty()) << "short build of " << DisplayLibraryFileName();
+  request.files[0] = ExtraFile::Copy(DisplayLibraryFileName(), library);  // the record forms
+  auto tool = StartTool(request);
+  ASSERT_NE(tool, nullptr);
+  ASSERT_NE(tool->WaitForText("Press any key to continue", 0, DefaultTimeLimit()),
+            std::string::npos)
+      << tool->OutputSoFar();
+  const std::string ini = folder_.Read("BrumelISP.ini");
+  EXPECT_EQ(SeededOf(SectionLines(ini, kSection)), Seeded(2050, 775, 950, 775, 15, 88)) << ini;
+  const std::string log = folder_.Read(log_);
+  EXPECT_NE(log.find("ADL2_Overdrive8_Init_Setting_Get adapter=0 result=0 | capabilities 7F, "
+                     "count 77, table of 77 entries"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("ADL2_Overdrive8_Current_Setting_Get adapter=0 result=0 | count 77, table "
+                     "of 77 entries"),
+            std::string::npos)
+      << log;
+  ASSERT_TRUE(tool->Write("k"));
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  EXPECT_NE(tool->OutputSoFar().find("Adapter: Bench Radeon Graphics"), std::string::npos)
+      << tool->OutputSoFar();
+  EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));
+}
+
 }  // namespace
 }  // namespace e2e

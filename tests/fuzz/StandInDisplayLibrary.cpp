@@ -122,7 +122,7 @@ void FillText(char* field, size_t bytes, char letter) {
 
 bool Known(AdlContextHandle context) { return context == &g_context; }
 
-int PLAT_LIBCALL Create(AdlMallocCallback callback, int, AdlContextHandle* context) {
+int BRUMEL_ADL_API Create(AdlMallocCallback callback, int, AdlContextHandle* context) {
   const int result = In().Result();
   if (result != 0) return result;
   g_alloc = callback;
@@ -130,15 +130,15 @@ int PLAT_LIBCALL Create(AdlMallocCallback callback, int, AdlContextHandle* conte
   return 0;
 }
 
-int PLAT_LIBCALL Destroy(AdlContextHandle context) { return Known(context) ? 0 : -2; }
+int BRUMEL_ADL_API Destroy(AdlContextHandle context) { return Known(context) ? 0 : -2; }
 
-int PLAT_LIBCALL Count(AdlContextHandle, int* count) {
+int BRUMEL_ADL_API Count(AdlContextHandle, int* count) {
   const int32_t v = In().Value(2);
   *count = v > kMaxAdapters ? v % (kMaxAdapters + 1) : v;
   return In().Result();
 }
 
-int PLAT_LIBCALL Info(AdlContextHandle, AdapterInfo* table, int bytes) {
+int BRUMEL_ADL_API Info(AdlContextHandle, AdapterInfo* table, int bytes) {
   const int records = bytes > 0 ? bytes / static_cast<int>(sizeof(AdapterInfo)) : 0;
   for (int i = 0; i < records; ++i) {
     AdapterInfo& r = table[i];
@@ -151,36 +151,36 @@ int PLAT_LIBCALL Info(AdlContextHandle, AdapterInfo* table, int bytes) {
   return In().Result();
 }
 
-int PLAT_LIBCALL Active(AdlContextHandle, int, int* active) {
+int BRUMEL_ADL_API Active(AdlContextHandle, int, int* active) {
   *active = In().Value(1);
   return In().Result();
 }
 
-int PLAT_LIBCALL Caps(AdlContextHandle, int index, int* supported, int* enabled, int* version) {
+int BRUMEL_ADL_API Caps(AdlContextHandle, int index, int* supported, int* enabled, int* version) {
   *supported = In().Value(1);
   *enabled = In().Value(1);
   *version = In().Value(index % 2 ? 8 : 7);
   return In().Result();
 }
 
-int PLAT_LIBCALL MemoryInfo(AdlContextHandle, int, ADLMemoryInfo* info) {
+int BRUMEL_ADL_API MemoryInfo(AdlContextHandle, int, ADLMemoryInfo* info) {
   std::memset(info, 0x5A, sizeof *info);
   return In().Result();
 }
 
-int PLAT_LIBCALL BiosInfo(AdlContextHandle, int, ADLBiosInfo* info) {
+int BRUMEL_ADL_API BiosInfo(AdlContextHandle, int, ADLBiosInfo* info) {
   for (auto& text : info->Texts) FillText(text, sizeof text, 'B');
   return In().Result();
 }
 
-int PLAT_LIBCALL Capabilities(AdlContextHandle, int, ADLODNCapabilitiesX2* record) {
+int BRUMEL_ADL_API Capabilities(AdlContextHandle, int, ADLODNCapabilitiesX2* record) {
   Fill(record, HealthyCapabilities());
   return In().Result();
 }
 
 // A levels record: the number of levels and the levels, within the size the caller gave.
 template <bool Gpu>
-int PLAT_LIBCALL Levels(AdlContextHandle, int, ADLODNPerformanceLevelsX2* levels) {
+int BRUMEL_ADL_API Levels(AdlContextHandle, int, ADLODNPerformanceLevelsX2* levels) {
   const int32_t size = levels->Size;
   if (size >= 12) {
     const size_t bytes = static_cast<size_t>(size);
@@ -203,21 +203,21 @@ int PLAT_LIBCALL Levels(AdlContextHandle, int, ADLODNPerformanceLevelsX2* levels
 }
 
 template <typename Record>
-int PLAT_LIBCALL SetRecord(AdlContextHandle, int, Record*) {
+int BRUMEL_ADL_API SetRecord(AdlContextHandle, int, Record*) {
   return In().Result();
 }
 
-int PLAT_LIBCALL FanControl(AdlContextHandle, int, ADLODNFanControl* record) {
+int BRUMEL_ADL_API FanControl(AdlContextHandle, int, ADLODNFanControl* record) {
   Fill(record, ADLODNFanControl{1, 1, 1, 1200, 1200, 85, 50000, 500});
   return In().Result();
 }
 
-int PLAT_LIBCALL PowerLimit(AdlContextHandle, int, ADLODNPowerLimitSetting* record) {
+int BRUMEL_ADL_API PowerLimit(AdlContextHandle, int, ADLODNPowerLimitSetting* record) {
   Fill(record, ADLODNPowerLimitSetting{1, 0, 90});
   return In().Result();
 }
 
-int PLAT_LIBCALL Status(AdlContextHandle, int, ADLODNPerformanceStatus* record) {
+int BRUMEL_ADL_API Status(AdlContextHandle, int, ADLODNPerformanceStatus* record) {
   ADLODNPerformanceStatus healthy{};
   healthy.CoreClock = 175000;
   healthy.MemoryClock = 100000;
@@ -226,18 +226,18 @@ int PLAT_LIBCALL Status(AdlContextHandle, int, ADLODNPerformanceStatus* record) 
   return In().Result();
 }
 
-int PLAT_LIBCALL Temperature(AdlContextHandle, int, int, int* value) {
+int BRUMEL_ADL_API Temperature(AdlContextHandle, int, int, int* value) {
   *value = In().Value(62000);
   return In().Result();
 }
 
-int PLAT_LIBCALL Vram(AdlContextHandle, int, int* value) {
+int BRUMEL_ADL_API Vram(AdlContextHandle, int, int* value) {
   *value = In().Value(1536);
   return In().Result();
 }
 
 // One GPU controller, then the end of the list; the input can make any controller anything.
-int PLAT_LIBCALL Thermal(AdlContextHandle, int, int index, ADLThermalControllerInfo* info) {
+int BRUMEL_ADL_API Thermal(AdlContextHandle, int, int index, ADLThermalControllerInfo* info) {
   const int healthy = index == 0 ? 0 : kAdlNoMoreThermalControllers;
   const int result = In().Result(healthy);
   if (result == kAdlNoMoreThermalControllers) return result;
@@ -245,16 +245,16 @@ int PLAT_LIBCALL Thermal(AdlContextHandle, int, int index, ADLThermalControllerI
   return result;
 }
 
-int PLAT_LIBCALL FanSpeed(AdlContextHandle, int, int, ADLFanSpeedValue* value) {
+int BRUMEL_ADL_API FanSpeed(AdlContextHandle, int, int, ADLFanSpeedValue* value) {
   Fill(value, ADLFanSpeedValue{16, 1, 1200, 0});
   return In().Result();
 }
 
-int PLAT_LIBCALL FanSpeedSet(AdlContextHandle, int, int, ADLFanSpeedValue*) {
+int BRUMEL_ADL_API FanSpeedSet(AdlContextHandle, int, int, ADLFanSpeedValue*) {
   return In().Result();
 }
 
-int PLAT_LIBCALL FanSpeedToDefault(AdlContextHandle, int, int) { return In().Result(); }
+int BRUMEL_ADL_API FanSpeedToDefault(AdlContextHandle, int, int) { return In().Result(); }
 
 // A list through the caller's callback (or, now and then, none), at least one entry and
 // never fewer than a count of 1 or more lets the tool read.
@@ -283,7 +283,7 @@ std::vector<int> HealthyCurrentValues() {
   return values;
 }
 
-int PLAT_LIBCALL Od8InitList(AdlContextHandle, int, int* capabilities, int* count,
+int BRUMEL_ADL_API Od8InitList(AdlContextHandle, int, int* capabilities, int* count,
                              ADLOD8SingleInitSetting** list) {
   *capabilities = In().Value(0x7F);
   *count = In().Value(kAdlOd8Features);
@@ -291,13 +291,13 @@ int PLAT_LIBCALL Od8InitList(AdlContextHandle, int, int* capabilities, int* coun
   return In().Result();
 }
 
-int PLAT_LIBCALL Od8CurrentList(AdlContextHandle, int, int* count, int** list) {
+int BRUMEL_ADL_API Od8CurrentList(AdlContextHandle, int, int* count, int** list) {
   *count = In().Value(kAdlOd8Features);
   *list = HandOut(*count, HealthyCurrentValues());
   return In().Result();
 }
 
-int PLAT_LIBCALL Od8InitRecord(AdlContextHandle, int, ADLOD8InitSetting* record) {
+int BRUMEL_ADL_API Od8InitRecord(AdlContextHandle, int, ADLOD8InitSetting* record) {
   ADLOD8InitSetting healthy{};
   healthy.Count = kAdlOd8Features;
   healthy.OverdriveCapabilities = 0x7F;
@@ -306,7 +306,7 @@ int PLAT_LIBCALL Od8InitRecord(AdlContextHandle, int, ADLOD8InitSetting* record)
   return In().Result();
 }
 
-int PLAT_LIBCALL Od8CurrentRecord(AdlContextHandle, int, ADLOD8CurrentSetting* record) {
+int BRUMEL_ADL_API Od8CurrentRecord(AdlContextHandle, int, ADLOD8CurrentSetting* record) {
   ADLOD8CurrentSetting healthy{};
   healthy.Count = kAdlOd8Features;
   for (int k = 0; k < kAdlOd8Features; ++k) healthy.Values[k] = HealthyFeature(k).DefaultValue;
@@ -314,11 +314,11 @@ int PLAT_LIBCALL Od8CurrentRecord(AdlContextHandle, int, ADLOD8CurrentSetting* r
   return In().Result();
 }
 
-int PLAT_LIBCALL Od8Set(AdlContextHandle, int, ADLOD8SetSetting*, ADLOD8CurrentSetting*) {
+int BRUMEL_ADL_API Od8Set(AdlContextHandle, int, ADLOD8SetSetting*, ADLOD8CurrentSetting*) {
   return In().Result();
 }
 
-int PLAT_LIBCALL PmLog(AdlContextHandle, int, ADLPMLogDataOutput* log) {
+int BRUMEL_ADL_API PmLog(AdlContextHandle, int, ADLPMLogDataOutput* log) {
   ADLPMLogDataOutput healthy{};
   healthy.Size = sizeof healthy;
   for (const auto& [sensor, value] :

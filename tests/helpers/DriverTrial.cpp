@@ -1,9 +1,10 @@
 // The driver loader on the running Windows (run under Wine in a prefix of its own): a dummy
-// image is written into the drivers folder, the service is created, its start fails (no real
+// image is written into the drivers folder (of a 32-bit process under WOW64: SysWOW64's), the service is created, its start fails (no real
 // driver), so the failure message shows; then the service and the file are removed again.
 // Prints what happened, one line a step; exits 0 when every step went as expected.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -81,16 +82,24 @@ int main() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     ++boxes;
   };
-  std::printf("version level 0x%X\n", static_cast<unsigned>(host.Os.VersionLevel));
+  std::printf("version level 0x%X, %s\n", static_cast<unsigned>(host.Os.VersionLevel),
+              host.Os.NotWow64 ? "not under WOW64" : "under WOW64");
+  // A 32-bit process on 64-bit Windows writes into the SysWOW64 drivers folder, which every
+  // 64-bit Windows has; a fresh Wine prefix lacks it.
+  const std::string windows = plat::SystemDriverFiles().WindowsFolder();
+  const std::string folder = host.Os.NotWow64 ? plat::SystemDriverFiles().SystemFolder() + "\\Drivers"
+                                              : windows + "\\SysWOW64\\Drivers";
+  if (!host.Os.NotWow64) {
+    std::error_code ec;
+    std::filesystem::create_directories(windows + "\\SysWOW64\\drivers", ec);
+  }
 
   brumel::TLoadDriver loader(false, false, false, host, images);
   Check(loader.DrvData.Image == kDummy, "the dummy image was chosen");
   Check(services.Created && services.CreateError == 0,
         "service created (error " + std::to_string(services.CreateError) + ")");
   const std::string file = services.ImagePath;
-  Check(file ==
-            plat::SystemDriverFiles().SystemFolder() + "\\Drivers\\" + kDriverServiceName + ".sys",
-        "image path " + file);
+  Check(file == folder + "\\" + kDriverServiceName + ".sys", "image path " + file);
   std::ifstream in(file, std::ios::binary);
   const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();

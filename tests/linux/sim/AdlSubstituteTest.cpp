@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "SimTestSupport.h"
@@ -31,6 +32,10 @@ using CapsFn = int (*)(void*, int, int*, int*, int*);
 using I2cFn = int (*)(void*, int, void*);
 
 void* Allocate(int size) { return std::malloc(static_cast<size_t>(size)); }
+
+// The adapter information record of the vendor's Linux library: without the fields that only
+// its Windows library has at the end.
+constexpr size_t kInfo = 796;
 
 // The I2C request as the library reads it: seven 32-bit fields, the data pointer at 32.
 struct Request {
@@ -105,11 +110,12 @@ TEST_F(SimDisplayLibrary, DefaultCardAsFourLogicalAdapters) {
   int n = 0;
   ASSERT_EQ(count_(context_, &n), 0);
   ASSERT_EQ(n, 4);
-  std::vector<uint8_t> table(1572 * 4, 0xEE);
-  EXPECT_NE(info_(context_, table.data(), 1572 * 4 - 1), 0);  // no room for the fourth
-  ASSERT_EQ(info_(context_, table.data(), 1572 * 4), 0);
+  std::vector<uint8_t> table(kInfo * 4, 0xEE);
+  EXPECT_NE(info_(context_, table.data(), static_cast<int>(kInfo * 4 - 1)),
+            0);  // no room for the fourth
+  ASSERT_EQ(info_(context_, table.data(), static_cast<int>(kInfo * 4)), 0);
   for (int i = 0; i < 4; ++i) {
-    const uint8_t* r = table.data() + 1572 * i;
+    const uint8_t* r = table.data() + kInfo * i;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r + 8)),
               "PCI_VEN_1002&DEV_73BF&SUBSYS_0E3A1002&REV_C1_4&BENCH&0&01");
     EXPECT_EQ(Word32(r + 264), 3u);
@@ -169,11 +175,11 @@ TEST_F(SimDisplayLibrary, ScenarioCardsOrderFaultsAndForcedResults) {
   int n = 0;
   ASSERT_EQ(count_(context_, &n), 0);
   ASSERT_EQ(n, 3);
-  std::vector<uint8_t> table(1572 * 3, 0);
+  std::vector<uint8_t> table(kInfo * 3, 0);
   ASSERT_EQ(info_(context_, table.data(), static_cast<int>(table.size())), 0);
   EXPECT_EQ(Word32(table.data() + 264), 3u);
-  EXPECT_EQ(Word32(table.data() + 1572 + 264), 7u);
-  EXPECT_EQ(Word32(table.data() + 2 * 1572 + 264), 3u);
+  EXPECT_EQ(Word32(table.data() + kInfo + 264), 7u);
+  EXPECT_EQ(Word32(table.data() + 2 * kInfo + 264), 3u);
   int supported = 0, enabled = 0, version = 0;
   ASSERT_EQ(caps_(context_, 1, &supported, &enabled, &version), 0);
   EXPECT_EQ(version, 6);
@@ -260,10 +266,20 @@ TEST_F(SimDisplayLibrary, DefaultCardTuning) {
   ASSERT_EQ(thermal(context_, 0, 0, controller.data()), 0);
   EXPECT_EQ(At(controller, 4), 1);  // the GPU's domain
   EXPECT_EQ(thermal(context_, 0, 1, controller.data()), -100);
-  std::vector<uint8_t> fan(16, 0);
-  Put(fan, 0, 16);
-  ASSERT_EQ(Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Get")(context_, 0, 0, fan.data()), 0);
-  EXPECT_EQ(At(fan, 8), 1200);
+  // A fan speed is read in the unit asked for; a value that asks for none is refused.
+  auto fanGet = Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Get");
+  for (const auto& [type, result, speed] :
+       {std::tuple{2, 0, 1200}, std::tuple{1, 0, 35}, std::tuple{0, -3, 0}, std::tuple{3, -3, 0}}) {
+    SCOPED_TRACE(type);
+    std::vector<uint8_t> fan(16, 0);
+    Put(fan, 0, 16);
+    Put(fan, 4, type);
+    EXPECT_EQ(fanGet(context_, 0, 0, fan.data()), result);
+    EXPECT_EQ(At(fan, 8), speed);
+  }
+  EXPECT_TRUE(Logged(LogLines(),
+                     "ADL2_Overdrive5_FanSpeed_Get adapter=0 controller=0 result=-3 "
+                     "| speed type 0, expected 1 (percent) or 2 (RPM)"));
 }
 
 // Size fields that do not match their record are refused and logged.
@@ -330,14 +346,19 @@ TEST_F(SimDisplayLibrary, SetCallsAreLoggedWhole) {
   ASSERT_EQ(Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Set")(context_, 0, 0, fan.data()), 0);
   std::vector<uint8_t> fanRead(16, 0);
   Put(fanRead, 0, 16);
+  Put(fanRead, 4, 1);  // percent, as set
   auto fanGet = Entry<ControllerFn>("ADL2_Overdrive5_FanSpeed_Get");
   ASSERT_EQ(fanGet(context_, 0, 0, fanRead.data()), 0);
+  EXPECT_EQ(At(fanRead, 8), 40);
   EXPECT_EQ(At(fanRead, 12), 1);  // user-defined
   ASSERT_EQ(
       Entry<int (*)(void*, int, int)>("ADL2_Overdrive5_FanSpeedToDefault_Set")(context_, 0, 0), 0);
   ASSERT_EQ(fanGet(context_, 0, 0, fanRead.data()), 0);
-  EXPECT_EQ(At(fanRead, 8), 1200);
+  EXPECT_EQ(At(fanRead, 8), 35);
   EXPECT_EQ(At(fanRead, 12), 0);
+  Put(fanRead, 4, 2);
+  ASSERT_EQ(fanGet(context_, 0, 0, fanRead.data()), 0);
+  EXPECT_EQ(At(fanRead, 8), 1200);
   EXPECT_NE(fanGet(context_, 0, 1, fanRead.data()), 0);  // no second controller
 
   // Overdrive 8: an entry out of its range refuses the whole request; a reset takes the
@@ -439,6 +460,64 @@ TEST_F(SimDisplayLibrary, ResultsPerAdapterAndCall) {
   EXPECT_TRUE(Logged(LogLines(),
                      "ADL2_OverdriveN_PowerLimit_Get adapter=1 result=-7 | forced by "
                      "scenario (call 2)"));
+}
+
+// A card whose driver was built with a longer feature table: the record forms write and read
+// its 77 entries, whatever room the caller has (a caller sized for 29 is overrun, as by a real
+// newer driver). Entries past the 29 features must come in empty.
+TEST_F(SimDisplayLibrary, ANewerDriversRecordsHoldItsWholeTable) {
+  Start("[Card1]\nOverdrive=8\n[Card1.Overdrive8]\nTable=77\nCount=77\nFeature9=-50, 50, 0, 5\n");
+  constexpr size_t kRoom = 100;  // entries of the caller's records
+  std::vector<uint8_t> init(8 + 16 * kRoom, 0xEE);
+  Put(init, 0, 29);
+  ASSERT_EQ(Entry<RecordFn>("ADL2_Overdrive8_Init_Setting_Get")(context_, 0, init.data()), 0);
+  EXPECT_EQ(At(init, 0), 77);
+  EXPECT_EQ(At(init, 8 + 16 * 76), 76);      // the table's last entry: its id
+  EXPECT_EQ(At(init, 8 + 16 * 76 + 12), 0);  // and a zero default
+  EXPECT_EQ(init[8 + 16 * 77], 0xEE);        // nothing past the table
+  std::vector<uint8_t> current(4 + 4 * kRoom, 0xEE);
+  Put(current, 0, 29);
+  auto read = Entry<RecordFn>("ADL2_Overdrive8_Current_Setting_Get");
+  ASSERT_EQ(read(context_, 0, current.data()), 0);
+  EXPECT_EQ(At(current, 4 + 4 * 9), 5);
+  EXPECT_EQ(At(current, 4 + 4 * 76), 0);
+  EXPECT_EQ(current[4 + 4 * 77], 0xEE);
+
+  auto set = Entry<int (*)(void*, int, void*, void*)>("ADL2_Overdrive8_Setting_Set");
+  std::vector<uint8_t> request(4 + 12 * kRoom, 0);
+  Put(request, 0, 29);
+  Put(request, 4 + 12 * 50 + 4, 1);  // an entry the caller cannot know
+  std::fill(current.begin(), current.end(), 0xEE);
+  EXPECT_EQ(set(context_, 0, request.data(), current.data()), -3);
+  Put(request, 4 + 12 * 50 + 4, 0);
+  Put(request, 4 + 12 * 9, -20);
+  Put(request, 4 + 12 * 9 + 4, 1);
+  ASSERT_EQ(set(context_, 0, request.data(), current.data()), 0);
+  EXPECT_EQ(At(current, 4 + 4 * 9), -20);  // the current values come back in the second record
+  EXPECT_EQ(At(current, 4 + 4 * 76), 0);
+  EXPECT_EQ(current[4 + 4 * 77], 0xEE);
+  const auto lines = LogLines();
+  EXPECT_TRUE(Logged(lines,
+                     "ADL2_Overdrive8_Init_Setting_Get adapter=0 result=0 | "
+                     "capabilities 7F, count 77, table of 77 entries"));
+  EXPECT_TRUE(Logged(lines, " 50=0/1/0 | entry 50 is past the features the caller knows"));
+}
+
+// Results 1 to 4 are successes: a call forced to one does its work and returns that code.
+TEST_F(SimDisplayLibrary, ForcedSuccessCodesDoTheWork) {
+  Start(
+      "[Results]\nADL2_Overdrive_Caps=3\n[Card1.Results]\nADL2_OverdriveN_PowerLimit_Get=1 "
+      "from=2\n");
+  int supported = 0, enabled = 0, version = 0;
+  EXPECT_EQ(caps_(context_, 0, &supported, &enabled, &version), 3);
+  EXPECT_EQ(version, 7);
+  auto get = Entry<RecordFn>("ADL2_OverdriveN_PowerLimit_Get");
+  std::vector<uint8_t> power(12, 0);
+  EXPECT_EQ(get(context_, 0, power.data()), 0);
+  std::fill(power.begin(), power.end(), 0);
+  EXPECT_EQ(get(context_, 0, power.data()), 1);
+  EXPECT_EQ(At(power, 4), 100);
+  EXPECT_TRUE(Logged(LogLines(), "ADL2_Overdrive_Caps adapter=0 result=3 | supported 1"));
 }
 
 // The build with the shorter list of exports lacks just those entry points.

@@ -167,6 +167,9 @@ TEST(AdlLoader, ReadyOnlyWithAContextAndATable) {
        2,
        true,
        lib + " did not hand out its adapter table: ADL2_Adapter_AdapterInfo_Get answered -1"},
+      // Results 1 to 4 are successes, with a warning or a mode change.
+      {"context and table with warnings", {}, std::nullopt, 1, 4, true, 2, true, ""},
+      {"context with a mode change", {}, std::nullopt, 3, 2, true, 2, true, ""},
       {"context refused",
        {},
        std::nullopt,

@@ -20,33 +20,34 @@ void* Typed(Fn fn) {
 
 bool Known(AdlContextHandle context) { return context == &g_context; }
 
-int PLAT_LIBCALL Create(AdlMallocCallback callback, int, AdlContextHandle* context) {
+int BRUMEL_ADL_API Create(AdlMallocCallback callback, int, AdlContextHandle* context) {
   FakeAdl* f = FakeAdl::Current();
-  if (f->createResult != 0) return f->createResult;
+  // Results 1 to 4 are successes: the work is done and the code returned.
+  if (!AdlSucceeded(f->createResult)) return f->createResult;
   if (!callback || !context) return -9;
   f->allocate = callback;
   *context = &g_context;
-  return 0;
+  return f->createResult;
 }
 
-int PLAT_LIBCALL Destroy(AdlContextHandle context) {
+int BRUMEL_ADL_API Destroy(AdlContextHandle context) {
   if (!Known(context)) return -2;
   ++FakeAdl::Current()->destroys;
   return 0;
 }
 
-int PLAT_LIBCALL Count(AdlContextHandle context, int* count) {
+int BRUMEL_ADL_API Count(AdlContextHandle context, int* count) {
   FakeAdl* f = FakeAdl::Current();
   if (!Known(context) || !count) return -1;
   *count = f->reportedCount.value_or(static_cast<int>(f->adapters.size()));
   return 0;
 }
 
-int PLAT_LIBCALL Info(AdlContextHandle context, AdapterInfo* table, int bytes) {
+int BRUMEL_ADL_API Info(AdlContextHandle context, AdapterInfo* table, int bytes) {
   FakeAdl* f = FakeAdl::Current();
   ++f->infoCalls;
   if (!Known(context) || !table) return -1;
-  if (f->infoResult != 0) return f->infoResult;
+  if (!AdlSucceeded(f->infoResult)) return f->infoResult;
   if (static_cast<size_t>(bytes) < f->adapters.size() * sizeof(AdapterInfo)) return -4;
   for (size_t i = 0; i < f->adapters.size(); ++i) {
     const FakeAdapter& a = f->adapters[i];
@@ -57,15 +58,15 @@ int PLAT_LIBCALL Info(AdlContextHandle context, AdapterInfo* table, int bytes) {
     r.DeviceNumber = a.device;
     r.FunctionNumber = a.function;
   }
-  return 0;
+  return f->infoResult;
 }
 
-int PLAT_LIBCALL Active(AdlContextHandle, int, int* active) {
+int BRUMEL_ADL_API Active(AdlContextHandle, int, int* active) {
   if (active) *active = 1;
   return 0;
 }
 
-int PLAT_LIBCALL Caps(AdlContextHandle context, int index, int* supported, int* enabled,
+int BRUMEL_ADL_API Caps(AdlContextHandle context, int index, int* supported, int* enabled,
                       int* version) {
   FakeAdl* f = FakeAdl::Current();
   if (!Known(context) || index < 0 || static_cast<size_t>(index) >= f->adapters.size()) return -5;
@@ -76,17 +77,17 @@ int PLAT_LIBCALL Caps(AdlContextHandle context, int index, int* supported, int* 
   return a.capsResult;
 }
 
-int PLAT_LIBCALL MemoryInfo(AdlContextHandle, int, ADLMemoryInfo* info) {
+int BRUMEL_ADL_API MemoryInfo(AdlContextHandle, int, ADLMemoryInfo* info) {
   std::memset(info, 0x11, sizeof *info);
   return 0;
 }
 
-int PLAT_LIBCALL BiosInfo(AdlContextHandle, int, ADLBiosInfo* info) {
+int BRUMEL_ADL_API BiosInfo(AdlContextHandle, int, ADLBiosInfo* info) {
   std::memset(info, 0, sizeof *info);
   return 0;
 }
 
-int PLAT_LIBCALL I2c(AdlContextHandle context, int index, ADLI2C* request) {
+int BRUMEL_ADL_API I2c(AdlContextHandle context, int index, ADLI2C* request) {
   if (!Known(context)) return -2;
   return FakeAdl::Current()->Transfer(index, request);
 }
@@ -163,53 +164,53 @@ int SetRecord(const char* entry, AdlContextHandle context, int adapter, Record* 
 }
 
 #define FAKE_LEVELS(name, gpu)                                                           \
-  int PLAT_LIBCALL name##_Get(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
+  int BRUMEL_ADL_API name##_Get(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
     return GetLevels(#name "_Get", gpu, c, a, l);                                        \
   }                                                                                      \
-  int PLAT_LIBCALL name##_Set(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
+  int BRUMEL_ADL_API name##_Set(AdlContextHandle c, int a, ADLODNPerformanceLevelsX2* l) { \
     return SetLevels(#name "_Set", c, a, l);                                             \
   }
 FAKE_LEVELS(ADL2_OverdriveN_SystemClocksX2, true)
 FAKE_LEVELS(ADL2_OverdriveN_MemoryClocksX2, false)
 #undef FAKE_LEVELS
 
-int PLAT_LIBCALL CapabilitiesGet(AdlContextHandle c, int a, ADLODNCapabilitiesX2* r) {
+int BRUMEL_ADL_API CapabilitiesGet(AdlContextHandle c, int a, ADLODNCapabilitiesX2* r) {
   return GetRecord("ADL2_OverdriveN_CapabilitiesX2_Get", c, a, r, &FakeTuning::capabilities);
 }
-int PLAT_LIBCALL StatusGet(AdlContextHandle c, int a, ADLODNPerformanceStatus* r) {
+int BRUMEL_ADL_API StatusGet(AdlContextHandle c, int a, ADLODNPerformanceStatus* r) {
   return GetRecord("ADL2_OverdriveN_PerformanceStatus_Get", c, a, r, &FakeTuning::status);
 }
-int PLAT_LIBCALL FanControlGet(AdlContextHandle c, int a, ADLODNFanControl* r) {
+int BRUMEL_ADL_API FanControlGet(AdlContextHandle c, int a, ADLODNFanControl* r) {
   return GetRecord("ADL2_OverdriveN_FanControl_Get", c, a, r, &FakeTuning::fan);
 }
-int PLAT_LIBCALL FanControlSet(AdlContextHandle c, int a, ADLODNFanControl* r) {
+int BRUMEL_ADL_API FanControlSet(AdlContextHandle c, int a, ADLODNFanControl* r) {
   return SetRecord("ADL2_OverdriveN_FanControl_Set", c, a, r);
 }
-int PLAT_LIBCALL PowerLimitGet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
+int BRUMEL_ADL_API PowerLimitGet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
   return GetRecord("ADL2_OverdriveN_PowerLimit_Get", c, a, r, &FakeTuning::power);
 }
-int PLAT_LIBCALL PowerLimitSet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
+int BRUMEL_ADL_API PowerLimitSet(AdlContextHandle c, int a, ADLODNPowerLimitSetting* r) {
   return SetRecord("ADL2_OverdriveN_PowerLimit_Set", c, a, r);
 }
-int PLAT_LIBCALL PMLogGet(AdlContextHandle c, int a, ADLPMLogDataOutput* r) {
+int BRUMEL_ADL_API PMLogGet(AdlContextHandle c, int a, ADLPMLogDataOutput* r) {
   return GetRecord("ADL2_New_QueryPMLogData_Get", c, a, r, &FakeTuning::pmLog);
 }
 
-int PLAT_LIBCALL TemperatureGet(AdlContextHandle c, int a, int type, int* value) {
+int BRUMEL_ADL_API TemperatureGet(AdlContextHandle c, int a, int type, int* value) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_OverdriveN_Temperature_Get", c, a, {type}, &t)) return *stop;
   *value = t->temperature;
   return 0;
 }
 
-int PLAT_LIBCALL VramGet(AdlContextHandle c, int a, int* value) {
+int BRUMEL_ADL_API VramGet(AdlContextHandle c, int a, int* value) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Adapter_VRAMUsage_Get", c, a, {}, &t)) return *stop;
   *value = t->vram;
   return 0;
 }
 
-int PLAT_LIBCALL ThermalEnum(AdlContextHandle c, int a, int index, ADLThermalControllerInfo* r) {
+int BRUMEL_ADL_API ThermalEnum(AdlContextHandle c, int a, int index, ADLThermalControllerInfo* r) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive5_ThermalDevices_Enum", c, a, Words(r), &t, index))
     return *stop;
@@ -222,24 +223,29 @@ int PLAT_LIBCALL ThermalEnum(AdlContextHandle c, int a, int index, ADLThermalCon
   return 0;
 }
 
-int PLAT_LIBCALL FanSpeedGet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
+int BRUMEL_ADL_API FanSpeedGet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive5_FanSpeed_Get", c, a, Words(r), &t, controller))
     return *stop;
+  // The library answers in the unit asked for, and refuses a value that asks for none.
+  if (!r || (r->SpeedType != kAdlFanSpeedTypePercent && r->SpeedType != kAdlFanSpeedTypeRpm))
+    return -3;
   const auto it = t->fanSpeeds.find(controller);
   if (it == t->fanSpeeds.end()) return -1;
+  const int32_t type = r->SpeedType;
   *r = it->second;
+  r->SpeedType = type;
   return 0;
 }
 
-int PLAT_LIBCALL FanSpeedSet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
+int BRUMEL_ADL_API FanSpeedSet(AdlContextHandle c, int a, int controller, ADLFanSpeedValue* r) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive5_FanSpeed_Set", c, a, Words(r), &t, controller))
     return *stop;
   return 0;
 }
 
-int PLAT_LIBCALL FanSpeedToDefault(AdlContextHandle c, int a, int controller) {
+int BRUMEL_ADL_API FanSpeedToDefault(AdlContextHandle c, int a, int controller) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive5_FanSpeedToDefault_Set", c, a, {}, &t, controller))
     return *stop;
@@ -257,7 +263,7 @@ T* HandOut(const std::vector<T>& items) {
   return list;
 }
 
-int PLAT_LIBCALL Od8InitList(AdlContextHandle c, int a, int* capabilities, int* count,
+int BRUMEL_ADL_API Od8InitList(AdlContextHandle c, int a, int* capabilities, int* count,
                              ADLOD8SingleInitSetting** list) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive8_Init_SettingX2_Get", c, a, {*count}, &t)) return *stop;
@@ -268,7 +274,7 @@ int PLAT_LIBCALL Od8InitList(AdlContextHandle c, int a, int* capabilities, int* 
   return 0;
 }
 
-int PLAT_LIBCALL Od8CurrentList(AdlContextHandle c, int a, int* count, int** list) {
+int BRUMEL_ADL_API Od8CurrentList(AdlContextHandle c, int a, int* count, int** list) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive8_Current_SettingX2_Get", c, a, {*count}, &t)) return *stop;
   if (*list != nullptr) return -9;
@@ -277,7 +283,7 @@ int PLAT_LIBCALL Od8CurrentList(AdlContextHandle c, int a, int* count, int** lis
   return 0;
 }
 
-int PLAT_LIBCALL Od8InitRecord(AdlContextHandle c, int a, ADLOD8InitSetting* r) {
+int BRUMEL_ADL_API Od8InitRecord(AdlContextHandle c, int a, ADLOD8InitSetting* r) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive8_Init_Setting_Get", c, a, Words(r), &t)) return *stop;
   r->Count = t->od8InitCount.value_or(static_cast<int>(t->od8Init.size()));
@@ -287,7 +293,7 @@ int PLAT_LIBCALL Od8InitRecord(AdlContextHandle c, int a, ADLOD8InitSetting* r) 
   return 0;
 }
 
-int PLAT_LIBCALL Od8CurrentRecord(AdlContextHandle c, int a, ADLOD8CurrentSetting* r) {
+int BRUMEL_ADL_API Od8CurrentRecord(AdlContextHandle c, int a, ADLOD8CurrentSetting* r) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive8_Current_Setting_Get", c, a, Words(r), &t)) return *stop;
   r->Count = t->od8CurrentCount.value_or(static_cast<int>(t->od8Current.size()));
@@ -296,7 +302,7 @@ int PLAT_LIBCALL Od8CurrentRecord(AdlContextHandle c, int a, ADLOD8CurrentSettin
   return 0;
 }
 
-int PLAT_LIBCALL Od8Set(AdlContextHandle c, int a, ADLOD8SetSetting* request,
+int BRUMEL_ADL_API Od8Set(AdlContextHandle c, int a, ADLOD8SetSetting* request,
                         ADLOD8CurrentSetting*) {
   FakeTuning* t = nullptr;
   if (auto stop = Begin("ADL2_Overdrive8_Setting_Set", c, a, Words(request), &t)) return *stop;
@@ -304,7 +310,7 @@ int PLAT_LIBCALL Od8Set(AdlContextHandle c, int a, ADLOD8SetSetting* request,
 }
 
 // Stands in for the entry points no test calls.
-int PLAT_LIBCALL NeverCalled() { return -1; }
+int BRUMEL_ADL_API NeverCalled() { return -1; }
 
 const std::map<std::string, void*>& Implemented() {
   static const std::map<std::string, void*> table = {

@@ -220,6 +220,23 @@ TEST(OverdriveNAdapter, RangesAndCurrentValues) {
   EXPECT_EQ(bench.fake.CountOf("ADL2_OverdriveN_PowerLimit_Get"), 1u);
 }
 
+// A power limit that cannot be read leaves the current values of the power and temperature
+// limits as the last reading had them; the clocks are refreshed all the same.
+TEST(OverdriveNAdapter, PowerLimitThatCannotBeReadKeepsItsCurrentValues) {
+  Bench bench({OverdriveNCard()});
+  auto a = bench.Make();
+  a->GetSettingRange(kSettingPowerLimit);
+  bench.fake.Tuning().results["ADL2_OverdriveN_PowerLimit_Get"] = -1;
+  bench.fake.Tuning().power.TDPLimit = 99;
+  bench.fake.Tuning().gpuCurrent.back().Clock = 160000;
+  const ADL_ODRange* power = a->GetSettingRange(kSettingPowerLimit);
+  ASSERT_NE(power, nullptr);
+  EXPECT_EQ(power->Current, 7);
+  EXPECT_EQ(a->GetSettingRange(kSettingTemperatureLimit)->Current, 88);
+  EXPECT_EQ(a->GetSettingRange(kSettingGpuClock)->Current, 1600);
+  EXPECT_EQ(power->Default, 5);  // the ranges stay as start-up filled them
+}
+
 // A table whose defaults had no level with a clock keeps its current values as they were.
 TEST(OverdriveNAdapter, TableWithoutLevelsIsNotRead) {
   FakeTuning card = OverdriveNCard();
@@ -299,7 +316,8 @@ TEST(OverdriveNAdapter, RepeatedFanReadingIsStale) {
   const auto controller = bench.fake.CallsOf("ADL2_Overdrive5_FanSpeed_Get");
   ASSERT_EQ(controller.size(), 1u);
   EXPECT_EQ(controller[0].controller, 0);
-  EXPECT_EQ(controller[0].record, (std::vector<int32_t>{16, 0, 0, 0}));
+  EXPECT_EQ(controller[0].record, (std::vector<int32_t>{16, kAdlFanSpeedTypeRpm, 0, 0}))
+      << "the RPM sensor asks for RPM";
   bench.fake.Tuning(0).fanSpeeds[0] = {16, 1, 990, 0};
   EXPECT_EQ(fan(*a), 990);  // still stale: controller 0's reading
   bench.fake.Tuning(1).fan.CurrentFanSpeed = 1250;
@@ -386,6 +404,9 @@ TEST(OverdriveNAdapter, FanModeFromTheFirstControllerThatAnswers) {
     Bench bench({card});
     auto a = bench.Make();
     EXPECT_EQ(a->GetFanMode(), c.mode);
+    // Each read names its unit (the library answers none without one): the percent setting.
+    for (const FakeCall& call : bench.fake.CallsOf("ADL2_Overdrive5_FanSpeed_Get"))
+      EXPECT_EQ(call.record[1], kAdlFanSpeedTypePercent);
   }
 }
 

@@ -143,7 +143,8 @@ TEST(Overdrive8Adapter, InitialSettingsThroughEitherForm) {
     }
     const ADL_ODRange* clock = a->GetSettingRange(kSettingGpuClock);
     EXPECT_EQ(clock->Default, c.values ? 1900 : 0);
-    EXPECT_EQ(clock->Supported, 1);
+    // A card that lists no feature at all supports none.
+    EXPECT_EQ(clock->Supported, c.count > 0 ? 1 : 0);
   }
 }
 
@@ -300,6 +301,13 @@ TEST(Overdrive8Adapter, FanMode) {
       {"five equal speeds that are the defaults", equalDefaults, 1},
       {"the default curve", defaults(), 0},
       {"a curve of its own", speeds({20, 30, 45, 60, 80}), 2},
+      {"the default curve but for its last entry",
+       [&] {
+         FakeTuning t = defaults();
+         ++t.od8Current[28];
+         return t;
+       }(),
+       2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -369,6 +377,90 @@ TEST(Overdrive8Adapter, PowerLimitNeedsItsCapability) {
   }
   Bench missing(Overdrive8Card(), {"ADL2_Overdrive8_Setting_Set"});
   EXPECT_FALSE(missing.Make()->SetPowerLimit(80, 25));
+}
+
+// Results 1 to 4 are the library's successes, with a warning or a mode change.
+TEST(Overdrive8Adapter, ResultsOneToFourAreSuccesses) {
+  for (int result : {0, 1, 2, 3, 4, -1, -8}) {
+    SCOPED_TRACE(result);
+    Bench bench(Overdrive8Card());
+    auto a = bench.Make();
+    bench.fake.Tuning().results["ADL2_Overdrive8_Setting_Set"] = result;
+    EXPECT_EQ(a->SetPowerLimit(80, 25), result >= 0);
+  }
+}
+
+// The set requests of every operation that sends one, in order.
+std::vector<std::map<int, std::vector<int32_t>>> EveryRequest(Bench& bench, TOD8VideoAdapter& a) {
+  bench.fake.calls.clear();
+  TCfgFanPoint points[5] = {{10, 40}, {20, 50}, {30, 60}, {40, 70}, {50, 80}};
+  a.SetPerformanceOC();
+  a.SetPerformanceSilent();
+  a.SetPerformanceDefault();
+  a.SetClocks(190000, 800, 90000, 900);
+  a.SetFanSpeed(60);
+  a.SetFanAuto();
+  a.SetFanCurve(points, 5);
+  a.SetPowerLimit(80, 0);
+  std::vector<std::map<int, std::vector<int32_t>>> requests;
+  for (size_t i = 0; i < bench.fake.CountOf("ADL2_Overdrive8_Setting_Set"); ++i)
+    requests.push_back(bench.Request(i));
+  return requests;
+}
+
+// A card whose feature list is shorter than its capability bits claim: a capability whose
+// feature the list lacks counts as unsupported, and no request carries an entry the card did not
+// list. So no clock, voltage or power limit of 0 (a missing feature's zero-filled limits and
+// default) ever reaches the card, in either form of the reads.
+TEST(Overdrive8Adapter, AFeatureListShorterThanItsCapabilitiesGetsNoMadeUpValues) {
+  for (bool recordForm : {false, true}) {
+    SCOPED_TRACE(recordForm ? "record form" : "list form");
+    FakeTuning card = Overdrive8Card();  // every capability bit
+    // Features 0 to 5: the GPU clock maximum and voltage 1 but not the rest of the clock block
+    // (6, 7), no memory clock (8), power (9), fan limits (10 to 12) or fan curve.
+    card.od8Init.resize(6);
+    Bench bench(card, recordForm ? std::set<std::string>{kInitList, kCurrentList}
+                                 : std::set<std::string>{});
+    auto a = bench.Make();
+    EXPECT_EQ(a->GetInitSettings().Count, 6);
+    EXPECT_EQ(a->GetSettingRange(kSettingGpuClock)->Supported, 1);
+    EXPECT_EQ(a->GetSettingRange(kSettingGpuVoltage)->Supported, 1);
+    for (_ADL_SETTING_ID id : {kSettingMemoryClock, kSettingFanSpeed, kSettingFanTemperature,
+                               kSettingPowerLimit})
+      EXPECT_EQ(a->GetSettingRange(id)->Supported, 0) << id;
+
+    const auto requests = EveryRequest(bench, *a);
+    EXPECT_EQ(requests.size(), 11u);  // each preset sends two: a power limit, then the clocks
+    for (const auto& request : requests) {
+      for (const auto& [feature, entry] : request) {
+        EXPECT_LT(feature, 6) << "an entry the card did not list";
+        EXPECT_NE(entry[0], 0) << "feature " << feature;
+        EXPECT_EQ(entry, (std::vector<int32_t>{card.od8Current[static_cast<size_t>(feature)], 1,
+                                               0}))
+            << "only current values, feature " << feature;
+      }
+    }
+  }
+}
+
+// Current settings that cannot be read: a request carries only what the operation sets itself,
+// never the zeros that stand for the values not read.
+TEST(Overdrive8Adapter, UnreadableCurrentSettingsAreNotSentBack) {
+  for (bool recordForm : {false, true}) {
+    SCOPED_TRACE(recordForm ? "record form" : "list form");
+    Bench bench(Overdrive8Card(), recordForm ? std::set<std::string>{kInitList, kCurrentList}
+                                             : std::set<std::string>{});
+    auto a = bench.Make();
+    bench.fake.Tuning().results[recordForm ? kCurrentRecord : kCurrentList] = -1;
+    ASSERT_TRUE(a->SetClocks(190000, 800, 90000, 1234));
+    EXPECT_EQ(bench.Request(), (std::map<int, std::vector<int32_t>>{
+                                   {0, {1900, 1, 0}}, {6, {1900, 1, 0}}, {7, {800, 1, 0}},
+                                   {8, {900, 1, 0}}}));
+    // Nor does a clock of 0 stand in for one that is not known: that entry is left out.
+    bench.fake.calls.clear();
+    ASSERT_TRUE(a->SetClocks(0, 0, 0, 0));
+    EXPECT_TRUE(bench.Request().empty());
+  }
 }
 
 // ---- presets -----------------------------------------------------------------------------
@@ -456,6 +548,18 @@ TEST(Presets, OverdriveN) {
     ASSERT_EQ(memory.size(), 1u);
     EXPECT_EQ(memory[0].record[3 + 4], c.memory * 100);
   }
+}
+
+// The products of the presets, in single precision and each rounded to it: the same on every
+// build. (Kept at extended precision, as the x87 unit does, each of these truncates one lower.)
+TEST(Presets, ScaledClocksAreTheSameOnEveryBuild) {
+  const struct {
+    int32_t value;
+    float factor;
+    int32_t scaled;
+  } cases[] = {{1900, 1.02f, 1938}, {1500, 1.04f, 1560}, {300, 0.96f, 288},
+               {1000, 0.996f, 996}, {2250, 1.004f, 2259}};
+  for (const auto& c : cases) EXPECT_EQ(ScaleSingle(c.value, c.factor), c.scaled) << c.value;
 }
 
 TEST(Presets, Overdrive8) {

@@ -156,12 +156,17 @@ TEST(OsVersion, RunningSystem) {
   TOsVersion* os = GetOsVersion();
   ASSERT_NE(os, nullptr);
   EXPECT_EQ(GetOsVersion(), os);
-  EXPECT_TRUE(os->IsNotWow64());  // the tests are 64-bit programs
+  plat::OsFacts facts;
+  ASSERT_TRUE(plat::QueryOsFacts(facts));
+  // A 32-bit test program on 64-bit Windows runs under WOW64; a 64-bit one never does.
+  if (facts.Windows) {
+    EXPECT_EQ(os->IsNotWow64(), sizeof(void*) == 8 || !os->IsX64());
+  } else {
+    EXPECT_TRUE(os->IsNotWow64());
+  }
   EXPECT_GT(std::strlen(os->Name), 0u);
   EXPECT_GE(os->ProcessorCount, 1u);
 
-  plat::OsFacts facts;
-  ASSERT_TRUE(plat::QueryOsFacts(facts));
   if (facts.Windows) {
     EXPECT_EQ(std::string(os->Name).rfind("Microsoft Windows ", 0), 0u) << os->Name;
     EXPECT_GT(os->MaskedFlags(0xFFFF), 16u);
