@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "gpu/KernelI2cLibrary.h"
 #include "support/DebugConsole.h"
 
 namespace brumel {
@@ -54,11 +55,46 @@ void* TAdlLibrarySource::Lookup(plat::LibHandle library, const char* name) {
   return plat::LookupEntry(library, name);
 }
 
+plat::LibHandle TAdlLibrarySource::LoadBuiltIn() { return nullptr; }
+
 void TAdlLibrarySource::Free(plat::LibHandle library) { plat::FreeRuntimeLibrary(library); }
+
+std::string TAdlLibrarySource::I2cLineReason(plat::LibHandle, int, int) { return {}; }
+
+TSystemAdlSource::TSystemAdlSource(KernelFactory kernel, ReasonSink sink)
+    : Kernel(kernel ? std::move(kernel) : KernelFactory(plat::OpenKernelI2c)),
+      Sink(std::move(sink)) {}
+
+TSystemAdlSource::~TSystemAdlSource() = default;
+
+plat::LibHandle TSystemAdlSource::LoadBuiltIn() {
+  std::unique_ptr<plat::KernelI2c> kernel = Kernel();
+  if (!kernel) return nullptr;
+  BuiltIn = std::make_unique<TKernelI2cLibrary>(std::move(kernel), Sink);
+  return BuiltIn.get();
+}
+
+void* TSystemAdlSource::Lookup(plat::LibHandle library, const char* name) {
+  if (BuiltIn && library == BuiltIn.get()) return BuiltIn->Lookup(name);
+  return TAdlLibrarySource::Lookup(library, name);
+}
+
+void TSystemAdlSource::Free(plat::LibHandle library) {
+  if (BuiltIn && library == BuiltIn.get()) {
+    BuiltIn.reset();
+    return;
+  }
+  TAdlLibrarySource::Free(library);
+}
+
+std::string TSystemAdlSource::I2cLineReason(plat::LibHandle library, int adapterIndex, int line) {
+  if (BuiltIn && library == BuiltIn.get()) return BuiltIn->LineReason(adapterIndex, line);
+  return {};
+}
 
 // ---- loader ------------------------------------------------------------------------------
 
-TADL::TADL() : TADL(std::make_unique<TAdlLibrarySource>(), LogToDebugConsole) {}
+TADL::TADL() : TADL(std::make_unique<TSystemAdlSource>(), LogToDebugConsole) {}
 
 TADL::TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log)
     : Source(std::move(source)), LogSink(std::move(log)) {
@@ -86,6 +122,10 @@ void* TADL::EntryAddress(AdlEntry entry) const {
   return i < kAdlEntryCount ? Entries[i] : nullptr;
 }
 
+std::string TADL::I2cLineReason(int adapterIndex, int line) const {
+  return LibraryHandle ? Source->I2cLineReason(LibraryHandle, adapterIndex, line) : std::string();
+}
+
 void TADL::Log(const std::string& label, const std::string& value, uint16_t colour) const {
   if (LogSink) LogSink(label, value, colour);
 }
@@ -105,6 +145,12 @@ bool TADL::LoadDisplayLibrary() {
       Log(kLabels[i], name, kGreen);
       return true;
     }
+  }
+  // No library file: the tool's own library where the system offers what it needs.
+  LibraryHandle = Source->LoadBuiltIn();
+  if (LibraryHandle) {
+    Log("Load Library (built-in)", "graphics cards and I2C buses of the kernel", kGreen);
+    return true;
   }
   return false;
 }

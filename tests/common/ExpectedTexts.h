@@ -52,12 +52,17 @@ inline constexpr char kChipGoneAfterRelease[] =
     "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
 // The whole information display of a run over a GPU I2C line (interfaceName: "ADL_I2C_OEM" or
-// "ADL_I2C_OEM3") of the bench's simulated card, with the given chip lines.
-inline std::string BenchCardDisplay(const std::string& interfaceName, const std::string& chip) {
-  const std::string card = "Bench Radeon Graphics";
+// "ADL_I2C_OEM3") of the card of that name, with the given chip lines.
+inline std::string CardDisplay(const std::string& card, const std::string& interfaceName,
+                               const std::string& chip) {
   return "Adapter: " + card + "\n" + "Adapter                           [ " + card + " ]\n\n" +
          "[ Configuration ]\nProgram Interface ...... " + interfaceName + "\n" +
          "Adapter ................ " + card + "\n\n[ Chip - Current]\n" + chip + "\n";
+}
+
+// The same for the bench's simulated card.
+inline std::string BenchCardDisplay(const std::string& interfaceName, const std::string& chip) {
+  return CardDisplay("Bench Radeon Graphics", interfaceName, chip);
 }
 
 // The 45 keys of an adapter section of BrumelISP.ini, in the order the tool writes them.
