@@ -33,8 +33,9 @@ ensure_packages() {
 LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libmpg123-0)
 # What the tests and benchmarks need besides: libssl3 (libcrypto.so.3 seals hardware-access
 # requests; those tests run on Linux too), a private sound server for the music mode's cases,
-# and dpkg-dev for the Debian package.
-TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev)
+# dpkg-dev for the Debian package, and umockdev with its development files (and pkg-config to
+# find them) for the cases that emulate the kernel's devices.
+TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev umockdev libumockdev-dev pkg-config)
 # Packages of the fuzz build (clang with libFuzzer and the sanitizer run-times).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages of the Windows cross build and of running it under Wine.
