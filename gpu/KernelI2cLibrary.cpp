@@ -276,13 +276,19 @@ int TKernelI2cLibrary::WriteAndReadI2C(int adapterIndex, ADLI2C* request) {
 
 void TKernelI2cLibrary::SayOnce(int adapterIndex, int line) {
   if (ReasonSaid) return;
-  const std::string reason = LineReason(adapterIndex, line);
+  const std::string reason = Reason(adapterIndex, line);
   if (reason.empty()) return;
   ReasonSaid = true;
   Sink(reason);
 }
 
 std::string TKernelI2cLibrary::LineReason(int adapterIndex, int line) {
+  std::string reason = Reason(adapterIndex, line);
+  if (!reason.empty()) ReasonSaid = true;
+  return reason;
+}
+
+std::string TKernelI2cLibrary::Reason(int adapterIndex, int line) {
   Card* card = CardAt(adapterIndex);
   if (!card) return "There is no graphics adapter " + std::to_string(adapterIndex) + ".";
   if (line != kAdlI2cLineOem) {

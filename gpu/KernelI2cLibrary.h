@@ -68,7 +68,8 @@ class TKernelI2cLibrary {
   // Why I2C transfers on that line of that adapter fail: the card, the kernel's release and its
   // buses when it has no OEM bus; what keeps its bus node from being used; that the line has no
   // counterpart. Opens the chosen bus if no transfer has yet. Empty when nothing stands in the
-  // way short of the device itself.
+  // way short of the device itself. A caller that asks has the reason to say: a failed transfer
+  // then says none of its own.
   std::string LineReason(int adapterIndex, int line);
 
   struct Card {
@@ -104,6 +105,7 @@ class TKernelI2cLibrary {
   // can carry transfers.
   bool Prepare(Card& card);
   void SayOnce(int adapterIndex, int line);
+  std::string Reason(int adapterIndex, int line);
 
   std::unique_ptr<plat::KernelI2c> Kernel;
   ReasonSink Sink;

@@ -369,6 +369,20 @@ TEST(KernelI2cLibrary, AFailedLineSaysWhyOnce) {
   }
 }
 
+// A caller that asked for the reason (to say it where it reports the connection) is the only one
+// that says it: the failed transfers after it stay quiet.
+TEST(KernelI2cLibrary, AReasonAskedForIsNotSaidAgain) {
+  auto s = OneCard();
+  s->openFailures[5] = I2cOpenFailure::Denied;
+  BuiltIn lib(s);
+  const std::string reason = lib.adl->I2cLineReason(0, 1);
+  EXPECT_NE(reason.find("Permission denied on /dev/i2c-5"), std::string::npos) << reason;
+  uint8_t data[4] = {};
+  EXPECT_FALSE(lib.Adapter().I2CReadLine(0x6C, 0, data, 4, 1));
+  EXPECT_TRUE(lib.said.empty());
+  EXPECT_EQ(s->opened, std::vector<int>{5});
+}
+
 // Two cards: a transfer goes to the OEM bus of the card its adapter index names.
 TEST(KernelI2cLibrary, EachCardUsesItsOwnBus) {
   auto s = OneCard();
