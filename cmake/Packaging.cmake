@@ -1,7 +1,9 @@
 # Installation and packages.
 #
 #   cmake --install <build>        Linux: the tool in bin/, its manual page, the udev rule for
-#                                  the controller's HID node, README, copyright and changelog
+#                                  the controller's HID node and the graphics cards' OEM I2C
+#                                  buses, the modules-load.d file that loads i2c-dev, README,
+#                                  copyright and changelog
 #                                  under share/doc/brumelisp/.
 #                                  Windows: the tool, README and licence in one folder.
 #   cpack --config <build>/CPackConfig.cmake
@@ -58,6 +60,11 @@ License: Brumel
   set(BRUMEL_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
       "Folder of the udev rule, relative to the installation prefix")
   install(FILES packaging/linux/70-brumelisp.rules DESTINATION ${BRUMEL_UDEV_RULES_DIR})
+  # systemd-modules-load reads <prefix>/lib/modules-load.d likewise only for /usr.
+  set(BRUMEL_MODULES_LOAD_DIR "lib/modules-load.d" CACHE STRING
+      "Folder of the modules-load.d file that loads i2c-dev, relative to the installation prefix")
+  install(FILES packaging/linux/modules-load.conf DESTINATION ${BRUMEL_MODULES_LOAD_DIR}
+          RENAME brumelisp.conf)
 endif()
 
 set(CPACK_PACKAGE_NAME ${BRUMEL_PACKAGE_NAME})

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "gpu/KernelI2cLibrary.h"
 #include "support/DebugConsole.h"
 
 namespace brumel {
@@ -32,6 +33,11 @@ void LogToDebugConsole(const std::string& label, const std::string& value, uint1
 // "atiadlxx.dll nor atiadlxy.dll" and the like: the names the loader looks for.
 std::string BothNames() { return TADL::LibraryFileName(0) + " nor " + TADL::LibraryFileName(1); }
 
+std::string NotFound() {
+  return "The display library was not found: neither " + BothNames() +
+         " is beside the executable or found by the system's search";
+}
+
 }  // namespace
 
 const char* AdlEntryName(AdlEntry entry) {
@@ -57,13 +63,48 @@ void* TAdlLibrarySource::Lookup(plat::LibHandle library, const char* name) {
   return plat::LookupEntry(library, name);
 }
 
+plat::LibHandle TAdlLibrarySource::LoadBuiltIn() { return nullptr; }
+
 void TAdlLibrarySource::Free(plat::LibHandle library) { plat::FreeRuntimeLibrary(library); }
 
 std::string TAdlLibrarySource::LoadError() { return plat::LibraryLoadError(); }
 
+std::string TAdlLibrarySource::I2cLineReason(plat::LibHandle, int, int) { return {}; }
+
+TSystemAdlSource::TSystemAdlSource(KernelFactory kernel, ReasonSink sink)
+    : Kernel(kernel ? std::move(kernel) : KernelFactory(plat::OpenKernelI2c)),
+      Sink(std::move(sink)) {}
+
+TSystemAdlSource::~TSystemAdlSource() = default;
+
+plat::LibHandle TSystemAdlSource::LoadBuiltIn() {
+  std::unique_ptr<plat::KernelI2c> kernel = Kernel();
+  if (!kernel) return nullptr;
+  BuiltIn = std::make_unique<TKernelI2cLibrary>(std::move(kernel), Sink);
+  return BuiltIn.get();
+}
+
+void* TSystemAdlSource::Lookup(plat::LibHandle library, const char* name) {
+  if (BuiltIn && library == BuiltIn.get()) return BuiltIn->Lookup(name);
+  return TAdlLibrarySource::Lookup(library, name);
+}
+
+void TSystemAdlSource::Free(plat::LibHandle library) {
+  if (BuiltIn && library == BuiltIn.get()) {
+    BuiltIn.reset();
+    return;
+  }
+  TAdlLibrarySource::Free(library);
+}
+
+std::string TSystemAdlSource::I2cLineReason(plat::LibHandle library, int adapterIndex, int line) {
+  if (BuiltIn && library == BuiltIn.get()) return BuiltIn->LineReason(adapterIndex, line);
+  return {};
+}
+
 // ---- loader ------------------------------------------------------------------------------
 
-TADL::TADL() : TADL(std::make_unique<TAdlLibrarySource>(), LogToDebugConsole) {}
+TADL::TADL() : TADL(std::make_unique<TSystemAdlSource>(), LogToDebugConsole) {}
 
 TADL::TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log)
     : Source(std::move(source)), LogSink(std::move(log)) {
@@ -90,6 +131,10 @@ TADL::~TADL() {
 void* TADL::EntryAddress(AdlEntry entry) const {
   const auto i = static_cast<size_t>(entry);
   return i < kAdlEntryCount ? Entries[i] : nullptr;
+}
+
+std::string TADL::I2cLineReason(int adapterIndex, int line) const {
+  return LibraryHandle ? Source->I2cLineReason(LibraryHandle, adapterIndex, line) : std::string();
 }
 
 void TADL::Log(const std::string& label, const std::string& value, uint16_t colour) const {
@@ -130,9 +175,16 @@ bool TADL::LoadDisplayLibrary() {
       return true;
     }
   }
+  // No library file: the tool's own library where the system offers what it needs.
+  LibraryHandle = Source->LoadBuiltIn();
+  if (LibraryHandle) {
+    Log("Load Library (built-in)", "graphics cards and I2C buses of the kernel", kGreen);
+    LibraryFile = "of the tool's own (the kernel's amdgpu cards and I2C buses)";
+    BuiltIn = true;
+    return true;
+  }
   Log("Load Library", "not found: " + BothNames() + " (" + Source->LoadError() + ")", kRed);
-  NotReady = "The display library was not found: neither " + BothNames() +
-             " is beside the executable or found by the system's search";
+  NotReady = NotFound();
   return false;
 }
 
@@ -180,7 +232,8 @@ bool TADL::AdlInitialize() {
   }
   if (NumberOfAdapters < 1) {
     if (!count) return Lacks("ADL2_Adapter_NumberOfAdapters_Get");
-    NotReady = "The display library " + LibraryFile + " reports no adapter";
+    NotReady = BuiltIn ? NotFound() + ", and the kernel shows no AMD graphics card bound to amdgpu"
+                       : "The display library " + LibraryFile + " reports no adapter";
     return false;
   }
   Log("AdlInitialize", "Number of Adapters = " + std::to_string(NumberOfAdapters), kGreen);

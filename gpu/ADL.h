@@ -12,20 +12,53 @@
 
 #include "gpu/AdlInterface.h"
 #include "platform/DynLib.h"
+#include "platform/KernelI2c.h"
 
 namespace brumel {
 
-// Where the display library comes from. The tool uses the operating system's loader; tests
-// put a library of their own in its place.
+// Where the display library comes from. The tool uses the operating system's loader and, where
+// no library file loads, a library of its own over the kernel's view of the graphics cards
+// (TSystemAdlSource); tests put a library of their own in its place.
 class TAdlLibrarySource {
  public:
   virtual ~TAdlLibrarySource() = default;
   virtual plat::LibHandle LoadBesideExecutable(const char* name);
   virtual plat::LibHandle LoadBySearch(const char* name);
+  // The library tried when no library file loads; null here (a test's source offers nothing it
+  // does not add itself).
+  virtual plat::LibHandle LoadBuiltIn();
   virtual void* Lookup(plat::LibHandle library, const char* name);
   virtual void Free(plat::LibHandle library);
   // What the system said about the last load that failed (for the diagnostic log).
   virtual std::string LoadError();
+  // Why I2C transfers on that line of that adapter fail, where the library can tell; empty
+  // here and for a loaded library file.
+  virtual std::string I2cLineReason(plat::LibHandle library, int adapterIndex, int line);
+};
+
+class TKernelI2cLibrary;
+
+// The running system's source: the library files through the operating system's loader, then
+// the tool's own library over the kernel's graphics cards and I2C buses where the system
+// offers them (Linux).
+class TSystemAdlSource : public TAdlLibrarySource {
+ public:
+  using KernelFactory = std::function<std::unique_ptr<plat::KernelI2c>()>;
+  using ReasonSink = std::function<void(const std::string&)>;
+
+  // The tool's own library takes the kernel's interface from kernel (the running system's
+  // when empty) and says a failed line's reason through sink (standard error when empty).
+  explicit TSystemAdlSource(KernelFactory kernel = {}, ReasonSink sink = {});
+  ~TSystemAdlSource() override;
+  plat::LibHandle LoadBuiltIn() override;
+  void* Lookup(plat::LibHandle library, const char* name) override;
+  void Free(plat::LibHandle library) override;
+  std::string I2cLineReason(plat::LibHandle library, int adapterIndex, int line) override;
+
+ private:
+  KernelFactory Kernel;
+  ReasonSink Sink;
+  std::unique_ptr<TKernelI2cLibrary> BuiltIn;
 };
 
 // One diagnostic line: label, value, console attribute of the value.
@@ -47,7 +80,7 @@ class TADL {
   // library.
   static constexpr int32_t kMaxAdapters = 1024;
 
-  // Runs the whole start-up with the operating system's loader; lines go to the debug console.
+  // Runs the whole start-up with the running system's source; lines go to the debug console.
   TADL();
   TADL(std::unique_ptr<TAdlLibrarySource> source, AdlLogSink log);
   virtual ~TADL();
@@ -67,6 +100,9 @@ class TADL {
   }
   void* EntryAddress(AdlEntry entry) const;
   AdlContextHandle GetContext() const { return ADLContext; }
+  // Why I2C transfers on that line of that adapter fail, as far as the loaded library can tell
+  // (the tool's own library can; a library file cannot); empty otherwise.
+  std::string I2cLineReason(int adapterIndex, int line) const;
 
   bool IsLibraryLoaded() const { return LibraryLoaded; }
   bool AreFunctionsLoaded() const { return FunctionsLoaded; }
@@ -107,6 +143,8 @@ class TADL {
   int32_t NumberOfAdapters = -1;
   AdapterInfo* AdapterTable = nullptr;
   std::string LibraryFile;
+  // No library file loaded: the tool's own library over the kernel's cards and buses.
+  bool BuiltIn = false;
   std::string NotReady;
 };
 

@@ -74,6 +74,12 @@ bool OpenGpuLink(ISPLdCMD& channel, int line) {
   AdapterDisplayName() = adapter->GetAdapterName();
   std::printf("Adapter: %s\n", AdapterDisplayName().c_str());
   TConsole::PrintStatus("Adapter", AdapterDisplayName().c_str(), 10);
+  // Where the library can tell beforehand that this line of the card cannot carry a transfer
+  // (the tool's own library over the kernel's buses), it says why here.
+  if (const TADL* library = adapter->GetDisplayLibrary()) {
+    const std::string why = library->I2cLineReason(adapter->GetAdapterIndex(), line);
+    if (!why.empty()) PrintFailureLine(why);
+  }
   return true;
 }
 

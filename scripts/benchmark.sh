@@ -4,7 +4,9 @@
 #   scripts/benchmark.sh
 # It builds the Linux tool and the benchmark programs of tests/bench (on Debian 12 as root it
 # first installs what is missing), builds a bare C++ program for the start-up comparison, runs
-# brumel_link_bench, brumel_operator_bench and brumel_seal_bench, and gathers their figures.
+# brumel_link_bench, brumel_operator_bench, brumel_seal_bench and brumel_i2cdev_bench (the
+# information display over i2c-dev, the kernel's devices emulated by umockdev), and gathers
+# their figures.
 # Each program's own, longer report is kept in build/benchmark/. Figures are medians over
 # repeated runs; nothing passes or fails on a figure. The tool takes the machine-wide lock when
 # it starts: no other copy of BrumelISP may run meanwhile.
@@ -21,7 +23,7 @@ mkdir -p "$OUT"
 echo "Building the tool and the benchmark programs ..." >&2
 if ! { cmake --preset linux &&
     cmake --build --preset linux -j "$JOBS" --target BrumelISP brumel_link_bench \
-      brumel_operator_bench brumel_seal_bench; } >"$OUT/build.log" 2>&1; then
+      brumel_operator_bench brumel_seal_bench brumel_i2cdev_bench; } >"$OUT/build.log" 2>&1; then
   tail -n 60 "$OUT/build.log" >&2
   echo "Build failed (log: $OUT/build.log)" >&2
   exit 1
@@ -46,8 +48,10 @@ run() {
   local name=$1
   shift
   echo "Running $name ..." >&2
+  local program=$BENCH/$name
+  [ -x "$program" ] || program=build/linux/tests/umockdev/i2c/$name
   # Bounded: a program that hangs ends the script with its reports so far.
-  if ! timeout 1200 "$BENCH/$name" --rows "$@" >"$OUT/$name.txt" 2>"$OUT/$name.err"; then
+  if ! timeout 1200 "$program" --rows "$@" >"$OUT/$name.txt" 2>"$OUT/$name.err"; then
     tail -n 20 "$OUT/$name.txt" "$OUT/$name.err" >&2
     echo "$name failed (reports in $OUT)" >&2
     exit 1
@@ -56,6 +60,7 @@ run() {
 run brumel_link_bench 2000 50
 run brumel_operator_bench --bare "$OUT/bare" --starts 50 500 3
 run brumel_seal_bench 2000
+run brumel_i2cdev_bench 5
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 echo
@@ -64,7 +69,7 @@ echo
 echo "| Measure | Link | Figure | Against |"
 echo "|---|---|---|---|"
 # The rows in the order of the table, whatever program gave them.
-cat "$OUT"/brumel_{link,operator,seal}_bench.txt | awk -F'|' '
+cat "$OUT"/brumel_{link,operator,seal,i2cdev}_bench.txt | awk -F'|' '
   $1 != "ROW" { next }
   {
     rank = 99

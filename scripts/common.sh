@@ -34,7 +34,8 @@ LINUX_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libmp
 # What the tests and benchmarks need besides: libssl3 (libcrypto.so.3 seals hardware-access
 # requests; those tests run on Linux too), a private sound server for the music mode's cases,
 # dpkg-dev for the Debian package and lintian, man-db and mandoc to check it, and Debian's own
-# hidapi with umockdev (and pkgconf to find it) for the cases on an emulated hidraw node.
+# hidapi with umockdev (and pkgconf to find it) for the cases that emulate the kernel's devices
+# (hidraw and i2c-dev nodes).
 TEST_PACKAGES=(libssl3 pulseaudio pulseaudio-utils dpkg-dev lintian man-db mandoc
   libhidapi-hidraw0 umockdev libumockdev-dev pkgconf)
 

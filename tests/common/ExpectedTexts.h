@@ -52,12 +52,17 @@ inline constexpr char kChipGoneAfterRelease[] =
     "Config0 : Config1 ...... 0xFFFFFFFF : 0xFFFFFFFF\n";
 
 // The whole information display of a run over a GPU I2C line (interfaceName: "ADL_I2C_OEM" or
-// "ADL_I2C_OEM3") of the bench's simulated card, with the given chip lines.
-inline std::string BenchCardDisplay(const std::string& interfaceName, const std::string& chip) {
-  const std::string card = "Bench Radeon Graphics";
+// "ADL_I2C_OEM3") of the card of that name, with the given chip lines.
+inline std::string CardDisplay(const std::string& card, const std::string& interfaceName,
+                               const std::string& chip) {
   return "Adapter: " + card + "\n" + "Adapter                           [ " + card + " ]\n\n" +
          "[ Configuration ]\nProgram Interface ...... " + interfaceName + "\n" +
          "Adapter ................ " + card + "\n\n[ Chip - Current]\n" + chip + "\n";
+}
+
+// The same for the bench's simulated card.
+inline std::string BenchCardDisplay(const std::string& interfaceName, const std::string& chip) {
+  return CardDisplay("Bench Radeon Graphics", interfaceName, chip);
 }
 
 // The lines the tool adds after a failure (each printed in attribute 12).
@@ -72,10 +77,14 @@ inline constexpr char kNoControllerForButtons[] =
 inline std::string NoAnswerLine(const std::string& interfaceName) {
   return "No controller answered on " + interfaceName + ": no chip value above was read\n";
 }
-// After "Can't find adapter" when the display library is nowhere: its two file names.
-inline std::string NoDisplayLibraryLine(const std::string& first, const std::string& second) {
+// After "Can't find adapter" when the display library is nowhere: its two file names. On Linux
+// the tool then looks at the kernel's graphics cards itself, and says it found none.
+inline std::string NoDisplayLibraryLine(const std::string& first, const std::string& second,
+                                        bool kernelCardsLooked) {
   return "The display library was not found: neither " + first + " nor " + second +
-         " is beside the executable or found by the system's search\n";
+         " is beside the executable or found by the system's search" +
+         (kernelCardsLooked ? ", and the kernel shows no AMD graphics card bound to amdgpu" : "") +
+         "\n";
 }
 
 // The 45 keys of an adapter section of BrumelISP.ini, in the order the tool writes them.

@@ -85,7 +85,7 @@ TEST_F(GpuLinkRun, WithoutDisplayLibrary) {
   ASSERT_FALSE(r.Crashed()) << r.Describe();
   EXPECT_EQ(r.exitCode, 1) << r.Describe();
   const std::string second = UnderWine() ? "atiadlxy.dll" : "libatiadlxy.so";
-  EXPECT_EQ(r.out, "Can't find adapter\n" + NoDisplayLibraryLine(DisplayLibraryFileName(), second) +
+  EXPECT_EQ(r.out, "Can't find adapter\n" + NoDisplayLibraryLine(DisplayLibraryFileName(), second, !UnderWine()) +
                        "\n"
                        "[ Configuration ]\n"
                        "Program Interface ...... ADL_I2C_OEM\n\n"
@@ -317,7 +317,9 @@ TEST_F(GpuLinkRun, CardOfANewerDriver) {
             std::string::npos)
       << log;
   ASSERT_TRUE(tool->Write("k"));
-  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 0) << tool->OutputSoFar();
+  // The lighting mode only holds the run open: its reports do not travel over I2C, so it ends
+  // with 1.
+  EXPECT_EQ(tool->Wait(DefaultTimeLimit()), 1) << tool->OutputSoFar();
   EXPECT_NE(tool->OutputSoFar().find("Adapter: Bench Radeon Graphics"), std::string::npos)
       << tool->OutputSoFar();
   EXPECT_FALSE(folder_.Exists("BrumelISP.ini"));

@@ -2,8 +2,8 @@
 # Builds the Debian package of a Linux build tree, unpacks it into a scratch root (dpkg -x) and
 # checks what a user gets: the tool (and that the installed tool writes nothing under its
 # prefix), the manual page (it renders without a warning and names every option), the udev rule
-# with its match keys and the maintainer scripts that apply it, the documents, the control
-# fields, and lintian's verdict (no error; only the warnings listed below).
+# with its match keys and the maintainer scripts that apply it, the file that loads i2c-dev, the
+# documents, the control fields, and lintian's verdict (no error; only the warnings listed below).
 #   check-deb.sh <build dir> <expected version> <scratch dir>
 # The unpacked root stays in <scratch dir>/root: the normal-user case runs the tool from there.
 set -euo pipefail
@@ -27,6 +27,7 @@ dpkg -x "$deb" "$root"
 expected=(
   usr/bin/BrumelISP
   usr/lib/udev/rules.d/70-brumelisp.rules
+  usr/lib/modules-load.d/brumelisp.conf
   usr/share/doc/brumelisp/README.md
   usr/share/doc/brumelisp/changelog.gz
   usr/share/doc/brumelisp/copyright
@@ -70,14 +71,33 @@ for option in /I /ID /MODE /TEST:COLOR /TEST:BUTTON /INFO /AUTO /UA /UL /UD /UC 
 done
 
 # The rule: the controller's hidraw node (vendor 0416, product A316 as udev spells them) gets
-# the uaccess tag, which hands the node to the user at the seat.
+# the uaccess tag, which hands the node to the user at the seat; so do the i2c-dev nodes of the
+# AMD cards' OEM buses, matched on the four names amdgpu gives that bus, and no other bus.
 rule=$root/usr/lib/udev/rules.d/70-brumelisp.rules
 lines=$(grep -v '^[[:space:]]*\(#\|$\)' "$rule")
-[ "$(wc -l <<<"$lines")" -eq 1 ] || fail "expected one rule line: $lines"
-for key in 'SUBSYSTEM=="hidraw"' 'ATTRS{idVendor}=="0416"' 'ATTRS{idProduct}=="a316"' 'TAG+="uaccess"'; do
-  tr ',' '\n' <<<"$lines" | sed 's/^[[:space:]]*//;s/[[:space:]]*$//' | grep -qxF "$key" ||
-    fail "rule lacks $key"
+has_keys() {  # line key...
+  local line=$1 key
+  shift
+  for key in "$@"; do
+    tr ',' '\n' <<<"$line" | sed 's/^[[:space:]]*//;s/[[:space:]]*$//' | grep -qxF "$key" ||
+      fail "rule line lacks $key: $line"
+  done
+}
+hidraw=$(grep -F 'SUBSYSTEM=="hidraw"' <<<"$lines" || true)
+[ "$(grep -c . <<<"$hidraw")" -eq 1 ] || fail "expected one hidraw line: $lines"
+has_keys "$hidraw" 'SUBSYSTEM=="hidraw"' 'ATTRS{idVendor}=="0416"' 'ATTRS{idProduct}=="a316"' 'TAG+="uaccess"'
+i2c=$(grep -F 'SUBSYSTEM=="i2c-dev"' <<<"$lines" || true)
+[ "$(grep -c . <<<"$i2c")" -eq 4 ] || fail "expected four i2c-dev lines: $i2c"
+[ "$(wc -l <<<"$lines")" -eq 5 ] || fail "unexpected rule lines: $lines"
+for name in "AMDGPU DM i2c OEM bus" "AMDGPU i2c bit bus OEM 0x97" "AMDGPU i2c bit bus 0x97" \
+    "AMDGPU i2c hw bus 0x97"; do
+  line=$(grep -F "ATTR{name}==\"$name\"," <<<"$i2c" || true)
+  [ -n "$line" ] || fail "no i2c-dev line for \"$name\""
+  has_keys "$line" 'SUBSYSTEM=="i2c-dev"' "ATTR{name}==\"$name\"" 'ATTRS{vendor}=="0x1002"' 'TAG+="uaccess"'
 done
+# The modules-load.d file loads i2c-dev, nothing else.
+modules=$(grep -v '^[[:space:]]*\(#\|$\)' "$root/usr/lib/modules-load.d/brumelisp.conf")
+[ "$modules" = "i2c-dev" ] || fail "modules-load.d file loads: $modules"
 if command -v udevadm >/dev/null 2>&1 && udevadm verify --help >/dev/null 2>&1; then
   udevadm verify "$rule" || fail "udevadm verify"
 else
@@ -98,7 +118,7 @@ if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null 2>&1; then
   mkdir -p "$stub"
   printf '#!/bin/sh\necho "$*" >>"$UDEVADM_LOG"\n' >"$stub/udevadm"
   chmod 755 "$stub/udevadm"
-  replay=$'control --reload-rules\ntrigger --subsystem-match=hidraw --action=change'
+  replay=$'control --reload-rules\ntrigger --subsystem-match=hidraw --subsystem-match=i2c-dev --action=change'
   for call in "postinst configure" "postrm remove"; do
     for udev in with without; do
       log=$work/udevadm-${call// /-}-$udev.log
